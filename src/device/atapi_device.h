@@ -1,0 +1,190 @@
+// AtapiDevice: the drive engine, one object per use of a drive. The list engine scans the
+// machine at start-up; one further engine without a scan serves each drive being updated.
+//
+// Its methods live in three places:
+//   device/transport.cpp   the command transport (ASPI manager or SCSI pass-through)
+//   device/discovery.cpp   construction, discovery, the device list and addressing
+//   flash/commands.cpp     the drive command set, readiness and tray procedures
+//   flash/download.cpp     the firmware download procedure
+// Methods return booleans and leave the last-command record; they raise nothing and show
+// nothing (the ASPI loader's messages aside).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/os_info.h"
+#include "device/device_entry.h"
+#include "device/hitimer.h"
+#include "device/scsi_structs.h"
+#include "platform/platform.h"
+
+namespace quorel {
+
+enum class DataDirection : uint8_t { Out = 0, In = 1, None = 2 };
+
+// Outcome of the engine's last command that reached the transport.
+struct LastCommandRecord {
+  uint8_t lastOutcome = 0;  // 1 good; 2 sense reported within the time-out; 0 anything else
+  uint8_t lastSenseKey = 0;
+  uint8_t lastAsc = 0;
+  uint8_t lastAscq = 0;
+  bool lastTimedOut = false;
+  double lastElapsed = 0.0;  // seconds
+  uint32_t lastTransferLength = 0;  // bytes, when good
+  uint8_t lastCdb[kCdbBytes] = {};
+};
+
+constexpr uint8_t kOutcomeFailed = 0;
+constexpr uint8_t kOutcomeGood = 1;
+constexpr uint8_t kOutcomeSense = 2;
+
+// The process-wide transport request: 32767 asks engines to use the ASPI manager when they can.
+constexpr int kTransportRequestAspi = 32767;
+extern int g_transportRequest;
+
+class AtapiDevice {
+ public:
+  static constexpr uint32_t kBufferBytes = 65536;
+  static constexpr uint32_t kDefaultTimeoutSeconds = 108000;
+  static constexpr int16_t kNotAddressed = 127;
+  static constexpr int16_t kOpenFailed = -1;
+
+  // Constructs, chooses the transport (this may load the ASPI manager and show its messages)
+  // and, when scan is true, finds the drives.
+  explicit AtapiDevice(bool scan = true);
+  ~AtapiDevice();
+  AtapiDevice(const AtapiDevice&) = delete;
+  AtapiDevice& operator=(const AtapiDevice&) = delete;
+
+  // ---- Transport ----
+  // Sends one 12-byte CDB to the addressed drive; data travels through InBuffer (direction In)
+  // or OutBuffer (Out). True when good; the reason for false is in the last-command record.
+  bool SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
+  void SetTimeout(uint32_t seconds) { timeoutSeconds = seconds; }
+  void SetRetry(bool on) { retryFlag = on; }
+  // Silent test for a usable ASPI manager; holds nothing afterwards.
+  bool ProbeAspi();
+  // Loads, checks and keeps the ASPI manager; shows a message box on failure.
+  bool LoadAspi();
+  void UnloadAspi();
+
+  uint8_t* InBuffer() { return inBuffer; }
+  uint8_t* OutBuffer() { return outBuffer; }
+  const LastCommandRecord& Last() const { return last; }
+  bool UseAspi() const { return useAspi; }
+  bool AspiAvailable() const { return aspiAvailable; }
+  bool RetryFlag() const { return retryFlag; }
+  uint32_t TimeoutSeconds() const { return timeoutSeconds; }
+  bool HasAspiEntryPoints() const { return getSupportInfo != nullptr && sendAspiCommand != nullptr; }
+  HiTimer& WaitTimer() { return waitTimer; }
+  Handle DriveHandle() const { return driveHandle; }
+  const OSInfo& Os() const { return osInfo; }
+
+  // ---- Discovery and the device list ----
+  // Rebuilds the device list; ends not addressing any drive.
+  void ScanDrives();
+  uint16_t DeviceCount() const { return deviceCount; }
+  // The entry at index, or null when index >= DeviceCount() or the slot is not present.
+  DeviceEntry* GetEntry(unsigned index);
+  uint8_t IsPresent(int16_t index) const;
+  int16_t CurrentIndex() const { return currentIndex; }
+  // Addresses slot index (opening the drive on the pass-through). False when the slot is not
+  // present or the open fails (then CurrentIndex() is -1).
+  bool SelectDevice(int16_t index);
+  void CloseDevice();
+  // Re-reads the addressed drive's INQUIRY data into its entry (up to 10 attempts).
+  bool ReadIdentity();
+  // Copies the transport settings and the device list into target, which is left unaddressed.
+  void CopyInto(AtapiDevice* target) const;
+  int16_t CurrentAdapter() const { return currentAdapter; }
+  int16_t CurrentTarget() const { return currentTarget; }
+  int16_t CurrentLun() const { return currentLun; }
+  int16_t CurrentPath() const { return currentPath; }
+  const char* CurrentVendor() const { return currentVendor; }
+  const char* CurrentProduct() const { return currentProduct; }
+  const char* CurrentRevision() const { return currentRevision; }
+  const char* CurrentVendorSpecific() const { return currentVendorSpecific; }
+
+  // ---- Drive command set ----
+  bool TestUnitReady();
+  bool Inquiry(uint8_t cmdDt, uint8_t evpd, uint8_t pageCode, uint8_t allocationLength,
+               uint8_t control);
+  bool GetEventStatus(uint8_t polled, uint8_t classRequest, uint16_t allocationLength,
+                      uint8_t control);
+  bool StartStopUnit(uint8_t immed, uint8_t powerCondition, uint8_t loadEject, uint8_t start);
+  // DF 11, 128 bytes in; true only when good and at least one byte is non-zero.
+  bool ReadFlashId();
+  bool ReadBuffer(uint32_t offset, uint32_t length);
+  // Control 80h or A0h sends no data and a transfer length of 0.
+  bool WriteBuffer(uint32_t offset, uint32_t length, uint8_t control);
+  bool TrayIn();
+  bool TrayOut();
+  bool StopDisc();
+  bool IsTrayOpen();
+  bool IsDiscAbsent();
+  // Waits while the drive reports becoming ready or a unit attention, polling every 300 ms.
+  // A limit of 0 or less waits without limit. False when the limit ran out.
+  bool WaitReady(int limitSeconds);
+  void ClearUnitAttention();
+  bool SenseIs(uint8_t key, uint8_t asc) const;
+  bool SenseKeyIs(uint8_t key) const;
+
+  // ---- Firmware download ----
+  // Prepares the drive, sends its part block, writes and verifies the image and sends the
+  // final program command. Refuses, sending nothing, an image size that is not a positive
+  // whole number of 16,384-byte blocks.
+  bool DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode);
+  bool SendPartBlock();
+  bool WriteAndVerify(const uint8_t* image, int32_t sizeBytes);
+  // The diagnostic line of the last read-back mismatch; empty when none.
+  const std::string& LastMismatch() const { return lastMismatch; }
+
+  // Outcome of the last download on this engine: 0 success, 42 failure. Written by the
+  // worker, read by the window after the worker's completion.
+  uint8_t FlashResult = 0;
+
+ private:
+  friend class AtapiDeviceTestAccess;
+
+  bool SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
+  bool SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
+  void ChooseTransport();
+  void ScanAspi();
+  void ScanDriveLetters();
+  int16_t CountOpticalLetters();
+  void SortDevices();
+  bool ReadInquiry();
+  void FillIdentity(DeviceEntry& entry) const;
+
+  HiTimer waitTimer;
+  HiTimer commandTimer;
+  PassThroughRequest passThroughRequest{};
+  SRB_ExecSCSICmd aspiRequest{};
+  GetAspiSupportInfoFn getSupportInfo = nullptr;
+  SendAspiCommandFn sendAspiCommand = nullptr;
+  uint16_t deviceCount = 0;
+  Module aspiModule = nullptr;
+  int16_t currentIndex = kNotAddressed;
+  char currentVendor[9] = {};
+  char currentProduct[17] = {};
+  char currentRevision[5] = {};
+  char currentVendorSpecific[17] = {};
+  DeviceEntry deviceList[kMaxDevices] = {};
+  uint32_t timeoutSeconds = kDefaultTimeoutSeconds;
+  int16_t currentAdapter = -1;
+  int16_t currentTarget = -1;
+  int16_t currentLun = -1;
+  int16_t currentPath = -1;
+  Handle driveHandle = kInvalidHandle;
+  uint8_t* inBuffer = nullptr;
+  uint8_t* outBuffer = nullptr;
+  OSInfo osInfo;
+  bool useAspi = false;
+  bool aspiAvailable = false;
+  bool retryFlag = false;
+  LastCommandRecord last;
+  std::string lastMismatch;
+};
+
+}  // namespace quorel

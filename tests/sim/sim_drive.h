@@ -1,0 +1,122 @@
+// A simulated TARN-EX DVD writer: it executes the 12-byte CDBs the program sends, keeps a
+// drive buffer, programs what the buffer holds on the final WRITE BUFFER, records every command
+// and injects faults on demand. The host tests' simulated machine and the test ASPI manager DLL
+// both drive it. Portable C++, no platform calls.
+//
+// Demo image convention: an image that begins with the 12 characters "QUOREL DEMO " carries at
+// bytes 12-15 the 4-character revision it installs; programming such an image changes the
+// drive's INQUIRY revision to it. Any other image leaves the revision as it was.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quorel::sim {
+
+constexpr char kDemoImageMagic[] = "QUOREL DEMO ";  // 12 characters
+constexpr int kDemoRevisionOffset = 12;
+
+enum class Status { Good, CheckCondition, TransportFailure };
+
+struct CommandResult {
+  Status status = Status::Good;
+  uint8_t senseKey = 0;
+  uint8_t asc = 0;
+  uint8_t ascq = 0;
+  uint32_t transferred = 0;    // bytes actually moved
+  double delaySeconds = 0.0;   // how long the command took on the drive
+};
+
+// One executed command, as the drive received it.
+struct RecordedCommand {
+  uint8_t cdb[12] = {};
+  int direction = 2;       // 0 out, 1 in, 2 none
+  uint32_t length = 0;     // transfer length asked for
+  uint64_t dataHash = 0;   // FNV-1a 64 of the bytes sent (data out), else 0
+};
+
+uint64_t Fnv1a64(const uint8_t* data, size_t length);
+
+struct Identity {
+  std::string vendor = "TARN-EX ";            // 8
+  std::string product = "DVDRW QVX-270T  ";   // 16
+  std::string revision = "KM01";              // 4
+  std::string vendorSpecific = "2004/01/14      ";  // 16
+};
+
+// A fault on commands with a given operation code (0x100 matches every command).
+struct Fault {
+  int opcode = 0x100;
+  int skip = 0;    // matching commands to let through first
+  int count = 1;   // matching commands to affect afterwards; -1 for all
+};
+
+class SimDrive {
+ public:
+  SimDrive();
+
+  // Executes one command. data is the host buffer of the transfer: read for direction 0,
+  // written for direction 1; length is the transfer length asked for.
+  CommandResult Execute(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length);
+
+  // ---- Configuration ----
+  Identity identity;
+  uint8_t flashId[128] = {0xBF, 0xD8, 0x00, 0x05};  // first four bytes: the part identity
+  bool discPresent = false;
+  bool trayOpen = false;
+  bool trayLocked = false;      // TrayOut does nothing
+  int becomingReadyPolls = 0;   // TEST UNIT READY answers 2/04/01 this many times first
+  double becomingReadySeconds = 0.0;  // ... or for this long after the first command, by clock
+  std::function<double()> clock;  // the machine's time in seconds; set by whoever hosts it
+  bool unitAttention = false;   // one pending 6/29/00
+  bool rejectEventStatus = false;  // GET EVENT STATUS NOTIFICATION answers 5/20/00
+  bool vanished = false;        // every command fails in the transport
+  double latencySeconds = 0.0;  // added to every command's delay
+
+  // ---- Faults ----
+  struct SenseFault : Fault {
+    uint8_t key = 4, asc = 0x44, ascq = 0;
+  };
+  std::vector<SenseFault> senseFaults;
+  std::vector<Fault> transportFaults;
+  struct SlowFault : Fault {
+    double seconds = 200000.0;
+  };
+  std::vector<SlowFault> slowFaults;
+  // READ BUFFER of block `block` (16 KiB, by offset) returns one wrong byte on the first
+  // `attempts` reads of that block.
+  struct ReadBackFault {
+    int block = 0;
+    int attempts = 1;
+    int position = 0;  // byte within the block
+  };
+  std::vector<ReadBackFault> readBackFaults;
+
+  // ---- What the drive received ----
+  std::vector<RecordedCommand> log;
+  std::vector<uint8_t> buffer;         // the drive buffer, written by WRITE BUFFER
+  std::vector<uint8_t> partBlock;      // the last part block received (control 7Fh, or the
+                                       // 80000h offset with control 00h)
+  uint32_t partBlockOffset = 0;
+  uint8_t partBlockControl = 0;
+  int programCount = 0;                // final program commands executed
+  uint8_t lastProgramControl = 0;      // 80h or A0h
+  std::vector<uint8_t> programmed;     // the image as last programmed (buffer 0 .. highest
+                                       // image offset written)
+
+  // Clears the log and what was received; keeps the configuration.
+  void ResetRecord();
+
+ private:
+  bool Matches(Fault& fault, uint8_t opcode);
+  CommandResult Sense(uint8_t key, uint8_t asc, uint8_t ascq);
+
+  int readyPollsSeen_ = 0;
+  double firstCommandAt_ = -1.0;
+  uint32_t imageHighWater_ = 0;
+  std::vector<int> readBackCount_;
+};
+
+}  // namespace quorel::sim
