@@ -1,0 +1,177 @@
+#include "description.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorel::pack {
+namespace {
+
+// Line numbers matter: the refusals below name them.
+const std::string kBase =
+    "[texts]\n"                                                     // 1
+    "credit = \"[Quorel developers]\"\n"                            // 2
+    "version = v2.0.0\n"                                            // 3
+    "contact = see README\n"                                        // 4
+    "title = Flash Program\n"                                       // 5
+    "date = 2004/01/14\n"                                           // 6
+    "spare = N/A\n"                                                 // 7
+    "drive = TARN-EX DVDRW QVX-270T\n"                              // 8
+    "\n"                                                            // 9
+    "[settings]\n"                                                  // 10
+    "N2OMESSAGE = 0\n"                                              // 11
+    "CHKDISC = 0\n"                                                 // 12
+    "BOOTCODE = 1\n"                                                // 13
+    "REBOOT = 1\n"                                                  // 14
+    "AUTOMODE = 0\n"                                                // 15
+    "CLOSEAP = 0\n"                                                 // 16
+    "WARNING = 1\n"                                                 // 17
+    "NBWARNING = 0\n"                                               // 18
+    "\n"                                                            // 19
+    "[bank1]\n"                                                     // 20
+    "image = demo-fw.bin\n"                                         // 21
+    "new_fw = KM0P\n"                                               // 22
+    "rule1 = KM01 | KM0P | \"TARN-EX \" | \"DVDRW QVX-270T  \"\n";  // 23
+
+std::string Replaced(const std::string& from, const std::string& to) {
+  std::string text = kBase;
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string RefusalOf(const std::string& text) {
+  try {
+    ParseDescription(text, "PACKAGE.ini");
+  } catch (const PackError& error) {
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+TEST(Description, RefusesNamingFileAndLine) {
+  struct Case {
+    std::string from, to, message;
+  } cases[] = {
+      {"CHKDISC = 0", "foo = 1", "PACKAGE.ini:12: unknown key 'foo' in [settings]"},
+      {"date =", "Date =", "PACKAGE.ini:6: unknown key 'Date' in [texts]"},
+      {"new_fw = KM0P", "new_fw = KM0P\nrule9 = | | |",
+       "PACKAGE.ini:23: unknown key 'rule9' in [bank1]"},
+      {"[settings]", "[setting]", "PACKAGE.ini:10: unknown section [setting]"},
+      {"[texts]", "x = 1\n[texts]", "PACKAGE.ini:1: 'x' stands before any [section]"},
+      {"spare = N/A", "spare N/A", "PACKAGE.ini:7: expected 'key = value' or a [section]"},
+      {"[bank1]", "[bank1", "PACKAGE.ini:20: a section header must end with ']'"},
+      {"new_fw = KM0P", "new_fw = KM0P\nnew_fw = KM0Q",
+       "PACKAGE.ini:23: duplicate key 'new_fw' in [bank1]"},
+      {"\n[settings]", "\n[texts]\n[settings]", "PACKAGE.ini:10: duplicate section [texts]"},
+      {"title = Flash Program", "title = " + std::string(64, 'T'),
+       "PACKAGE.ini:5: title is 64 characters long; its field holds 63"},
+      {"credit = \"[Quorel developers]\"", "credit = \"[Quorel contributors]\"",
+       "PACKAGE.ini:2: credit is 21 characters long; its field holds 20"},
+      {"new_fw = KM0P", "new_fw = KM0PABCD",
+       "PACKAGE.ini:22: new_fw is 8 characters long; its field holds 7"},
+      {"\"TARN-EX \"", "\"TARN-EX CORP\"",
+       "PACKAGE.ini:23: rule1 vendor is 12 characters long; its field holds 11"},
+      {"KM01 |", "KM01-ABCD |",
+       "PACKAGE.ini:23: rule1 minimum revision is 9 characters long; its field holds 7"},
+      {"CHKDISC = 0", "CHKDISC = 12",
+       "PACKAGE.ini:12: CHKDISC must be one digit from 0 to 9, not '12'"},
+      {"CHKDISC = 0", "CHKDISC = x",
+       "PACKAGE.ini:12: CHKDISC must be one digit from 0 to 9, not 'x'"},
+      {"CHKDISC = 0", "CHKDISC =", "PACKAGE.ini:12: CHKDISC must be one digit from 0 to 9, not ''"},
+      {"NBWARNING = 0", "NBWARNING = 0\nHOW_MANY_BIN = 1",
+       "PACKAGE.ini:19: HOW_MANY_BIN is not set by hand: it is the number of [bankN] sections"},
+      {"[bank1]", "[bank5]", "PACKAGE.ini:20: [bank5]: a package holds at most 4 banks"},
+      {"[bank1]", "[bank2]",
+       "PACKAGE.ini:20: [bank2] without [bank1]: banks are numbered from 1 without gaps"},
+      {"[bank1]", "[bank0]", "PACKAGE.ini:20: unknown section [bank0]"},
+      {"new_fw = KM0P", "new_fw = KM0P\n[bank3]",
+       "PACKAGE.ini:23: [bank3] without [bank2]: banks are numbered from 1 without gaps"},
+      {"image = demo-fw.bin\n", "", "PACKAGE.ini:20: missing key 'image' in [bank1]"},
+      {"image = demo-fw.bin", "image = \"\"", "PACKAGE.ini:21: image: no path given"},
+      {"new_fw = KM0P\n", "", "PACKAGE.ini:20: missing key 'new_fw' in [bank1]"},
+      {"drive = TARN-EX DVDRW QVX-270T\n", "", "PACKAGE.ini:1: missing key 'drive' in [texts]"},
+      {"WARNING = 1\n", "", "PACKAGE.ini:10: missing key 'WARNING' in [settings]"},
+      {"KM01 | KM0P |", "KM01 |",
+       "PACKAGE.ini:23: rule1 needs four fields 'min | max | vendor | product', not 3"},
+      {"\"TARN-EX \"", "\"TARN-EX ", "PACKAGE.ini:23: rule1: unbalanced quotes"},
+      {"title = Flash Program", "title = \"Flash Program",
+       "PACKAGE.ini:5: title: unbalanced quotes"},
+      {"new_fw = KM0P", "new_fw = KM0P\nstart = 1048576",
+       "PACKAGE.ini:23: start 1048576 lies past the image area of 1048576 bytes"},
+      {"new_fw = KM0P", "new_fw = KM0P\nstart = -16384",
+       "PACKAGE.ini:23: start must be a number of bytes, not '-16384'"},
+      {"new_fw = KM0P", "new_fw = KM0P\nstart = 0x4000",
+       "PACKAGE.ini:23: start must be a number of bytes, not '0x4000'"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RefusalOf(Replaced(c.from, c.to)), c.message) << c.to;
+  }
+}
+
+TEST(Description, RefusesMissingSections) {
+  EXPECT_EQ(RefusalOf(kBase.substr(0, kBase.find("[bank1]"))),
+            "PACKAGE.ini: no [bank1] section: a package holds 1 to 4 banks");
+  const std::size_t settings = kBase.find("[settings]");
+  EXPECT_EQ(RefusalOf(kBase.substr(0, settings) + kBase.substr(kBase.find("[bank1]"))),
+            "PACKAGE.ini: no [settings] section");
+  // Without its header, the settings land in [texts].
+  EXPECT_EQ(RefusalOf(Replaced("[settings]", "")),
+            "PACKAGE.ini:11: unknown key 'N2OMESSAGE' in [texts]");
+  EXPECT_EQ(RefusalOf(""), "PACKAGE.ini: no [texts] section");
+}
+
+TEST(Description, ReadsValuesAsWritten) {
+  std::string text = Replaced("title = Flash Program", "title = a = b");
+  text +=
+      "; a comment\r\n# another\r\n"
+      "rule3 = \"\" | \"KM0P\" | \"\" | \"A|B\"\r\n"
+      "start = 16384\r\n"
+      "\n[bank2]\nimage = \"two.bin\"\nnew_fw = \"N/A \"\n";
+  const PackageDescription d = ParseDescription(text, "PACKAGE.ini");
+
+  EXPECT_EQ(d.texts[layout::kTitle], "a = b");
+  EXPECT_EQ(d.texts[layout::kCredit], "[Quorel developers]");
+  EXPECT_EQ(d.settings[layout::kBOOTCODE], 1);
+  EXPECT_EQ(d.settings[layout::kNBWARNING], 0);
+  ASSERT_EQ(d.banks.size(), 2u);
+  const BankDescription& bank1 = d.banks[0];
+  EXPECT_EQ(bank1.image, "demo-fw.bin");
+  EXPECT_EQ(bank1.newRevision, "KM0P");
+  ASSERT_TRUE(bank1.start.has_value());
+  EXPECT_EQ(*bank1.start, 16384u);
+  ASSERT_TRUE(bank1.rules[0].has_value());
+  EXPECT_EQ(bank1.rules[0]->minRevision, "KM01");
+  EXPECT_EQ(bank1.rules[0]->vendor, "TARN-EX ");
+  EXPECT_EQ(bank1.rules[0]->product, "DVDRW QVX-270T  ");
+  EXPECT_FALSE(bank1.rules[1].has_value());
+  ASSERT_TRUE(bank1.rules[2].has_value());
+  EXPECT_EQ(bank1.rules[2]->minRevision, "");
+  EXPECT_EQ(bank1.rules[2]->maxRevision, "KM0P");
+  EXPECT_EQ(bank1.rules[2]->product, "A|B");
+  EXPECT_EQ(d.banks[1].newRevision, "N/A ");
+  EXPECT_FALSE(d.banks[1].start.has_value());
+  // A bank without rule1 admits every drive: packed, with a warning.
+  ASSERT_EQ(d.warnings.size(), 1u);
+  EXPECT_EQ(d.warnings[0],
+            "PACKAGE.ini:29: warning: [bank2] has no rule1: its bank admits every drive");
+
+  EXPECT_EQ(ParseDescription("\xEF\xBB\xBF" + kBase, "bom.ini").texts[layout::kVersion], "v2.0.0");
+  const PackageDescription quoted =
+      ParseDescription(Replaced("title = Flash Program", "title =   \"  Two  blanks  \"  "), "x");
+  EXPECT_EQ(quoted.texts[layout::kTitle], "  Two  blanks  ");
+}
+
+TEST(Description, FormatReadsBackTheSame) {
+  std::string text = kBase + "rule4 = \"\" | \"\" | \"OTHER CO\" | \"\"\nstart = 32768\n";
+  text += "[bank2]\nimage = b.bin\nnew_fw = KM1A\nrule8 = KM10 | KM1Z | \"A \" | \"B \"\n";
+  const std::string once = FormatDescription(ParseDescription(text, "a.ini"));
+  const std::string twice = FormatDescription(ParseDescription(once, "b.ini"));
+  EXPECT_EQ(once, twice);
+  EXPECT_NE(once.find("rule8 = \"KM10\" | \"KM1Z\" | \"A \" | \"B \""), std::string::npos) << once;
+  EXPECT_NE(once.find("start = 32768"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorel::pack

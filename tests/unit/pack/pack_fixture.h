@@ -1,0 +1,77 @@
+// Helpers of the packaging tool's tests: a temporary directory, the shipped description, and a
+// template executable made in memory (the template block with junk around it).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "package/layout.h"
+#include "package/package_view.h"
+
+namespace quorel::test {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    static int counter = 0;
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = fs::temp_directory_path() /
+            ("quorel-pack-test-" + std::to_string(stamp) + "-" + std::to_string(++counter));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+inline std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes(in ? static_cast<std::size_t>(fs::file_size(path)) : 0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+inline void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void WriteText(const fs::path& path, const std::string& text) {
+  WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+inline std::string ShippedDescription() {
+  const std::vector<uint8_t> bytes =
+      ReadBytes(fs::path(QUOREL_SOURCE_DIR) / "examples" / "qvx270t.ini");
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// A file of `before` junk bytes, the template block, and 1,000 junk bytes.
+inline std::vector<uint8_t> TemplateFile(std::size_t before = 4099) {
+  std::vector<uint8_t> file;
+  for (std::size_t i = 0; i < before; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
+  const uint8_t* block = PackageView::Embedded().Bytes();
+  file.insert(file.end(), block, block + layout::kBlockBytes);
+  for (int i = 0; i < 1000; ++i) file.push_back(static_cast<uint8_t>(i * 13 + 5));
+  return file;
+}
+
+}  // namespace quorel::test

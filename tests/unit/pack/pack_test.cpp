@@ -1,0 +1,323 @@
+#include "pack.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "block.h"
+#include "demo_image.h"
+#include "description.h"
+#include "pack_fixture.h"
+#include "package/package_view.h"
+#include "sha256.h"
+#include "unit/package/shipped_header.h"
+
+namespace quorel::pack {
+namespace {
+
+using test::TempDir;
+constexpr std::size_t kMiB = 1'048'576;
+constexpr std::size_t kUnit = 16'384;
+
+std::string Refusal(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const PackError& error) {
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+PackageDescription Shipped() {
+  return ParseDescription(test::ShippedDescription(), "qvx270t.ini");
+}
+
+TEST(Pack, ShippedExampleGivesTheShippedLayout) {
+  const std::vector<uint8_t> templateFile = test::TemplateFile(4099);
+  const std::vector<uint8_t> demo = MakeDemoImage("KM0P", kMiB);
+  const PackageDescription description = Shipped();
+  const std::vector<uint8_t> block = BuildBlock(description, PlaceImages(description, {demo}, "x"));
+  const std::vector<uint8_t> file = PatchTemplate(templateFile, "quorel.exe", block);
+
+  ASSERT_EQ(file.size(), templateFile.size());
+  EXPECT_EQ(FindBlocks(file, BlockKind::Any), std::vector<std::size_t>{4099});
+  EXPECT_TRUE(FindBlocks(file, BlockKind::Template).empty());
+  test::ExpectShippedHeader(file.data() + 4099, "Flash Program for TARN-EX DVDRW QVX-270T");
+  EXPECT_TRUE(std::equal(demo.begin(), demo.end(), file.begin() + 4099 + 2123));
+  // Nothing outside the block changes.
+  EXPECT_TRUE(std::equal(templateFile.begin(), templateFile.begin() + 4099, file.begin()));
+  EXPECT_TRUE(std::equal(templateFile.end() - 1000, templateFile.end(), file.end() - 1000));
+}
+
+TEST(Pack, PlacesImagesAndFillsTheSlots) {
+  PackageDescription d = Shipped();
+  d.banks.push_back(d.banks[0]);
+  d.banks.push_back(d.banks[0]);
+  d.banks[1].newRevision = "KM1A";
+  d.banks[2].newRevision = "KM2A";
+  d.banks[2].start = 512 * 1024;
+  d.banks[1].rules[0].reset();  // placeholder entry
+  const std::vector<uint8_t> one = MakeDemoImage("KM0P", 4 * kUnit);
+  const std::vector<uint8_t> two = MakeDemoImage("KM1A", 2 * kUnit);
+  const std::vector<uint8_t> three = MakeDemoImage("KM2A", kUnit);
+  const std::vector<uint8_t> block = BuildBlock(d, PlaceImages(d, {one, two, three}, "x"));
+
+  const PackageView view(block.data());
+  EXPECT_EQ(view.ReadSettings().HOW_MANY_BIN, 3);
+  EXPECT_EQ(view.Validate(), "");
+  const std::pair<int32_t, int32_t> expected[] = {{0, 65536}, {65536, 32768}, {524288, 16384}};
+  for (int b = 0; b < 3; ++b) {
+    EXPECT_EQ(view.Bank(b).startBytes, expected[b].first) << b;
+    EXPECT_EQ(view.Bank(b).sizeBytes, expected[b].second) << b;
+  }
+  test::ExpectField(block.data(), {1909, 22, "BIN_START2=0000065536"});
+  test::ExpectField(block.data(), {1996, 21, "BIN_SIZE2=0000032768"});
+  test::ExpectField(block.data(), {2091, 16, "NEW_FW3=KM2A"});
+  test::ExpectField(block.data(), {2107, 16, "NEW_FW4=N/A "});
+  test::ExpectField(block.data(), {1953, 22, "BIN_START4=0000000000"});
+  EXPECT_STREQ(view.Constraint(1, 0).minRevision, "#FLSH21");
+  EXPECT_STREQ(view.Constraint(3, 7).minRevision, "#FLSH48");
+  EXPECT_STREQ(view.Constraint(2, 0).vendor, "TARN-EX ");
+
+  const uint8_t* area = view.ImageArea();
+  EXPECT_TRUE(std::equal(two.begin(), two.end(), area + 65536));
+  EXPECT_TRUE(std::equal(three.begin(), three.end(), area + 524288));
+  EXPECT_TRUE(std::all_of(area + 98304, area + 524288, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(area + 540672, area + kMiB, [](uint8_t b) { return b == 0; }));
+}
+
+TEST(Pack, RefusesImagesThatDoNotFit) {
+  struct Bank {
+    std::size_t bytes;
+    std::optional<uint32_t> start;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Bank> banks;
+    std::string message;  // empty: accepted
+  } cases[] = {
+      {"whole area", {{kMiB, {}}}, ""},
+      {"two halves", {{kMiB / 2, {}}, {kMiB / 2, {}}}, ""},
+      {"last unit", {{kUnit, kMiB - kUnit}}, ""},
+      {"empty image",
+       {{0, {}}},
+       "x.ini:21: image 'demo-fw.bin' is 0 bytes; it must be a positive multiple of 16384"},
+      {"odd size",
+       {{kUnit + 1000, {}}},
+       "x.ini:21: image 'demo-fw.bin' is 17384 bytes; it must be a positive multiple of 16384"},
+      {"too large",
+       {{kMiB + kUnit, {}}},
+       "x.ini:21: [bank1] image ends at byte 1064960, past the image area of 1048576 bytes"},
+      {"second does not fit",
+       {{kMiB, {}}, {kUnit, {}}},
+       "x.ini:21: [bank2] image ends at byte 1064960, past the image area of 1048576 bytes"},
+      {"start too late",
+       {{2 * kUnit, kMiB - kUnit}},
+       "x.ini:30: [bank1] image ends at byte 1064960, past the image area of 1048576 bytes"},
+      {"overlap",
+       {{2 * kUnit, {}}, {kUnit, kUnit}},
+       "x.ini:30: [bank2] image overlaps the image of [bank1]"},
+      {"overlap from behind", {{kUnit, 2 * kUnit}, {2 * kUnit, {}}}, ""},
+      {"overlap with a later start",
+       {{kUnit, 2 * kUnit}, {4 * kUnit, 0}},
+       "x.ini:30: [bank2] image overlaps the image of [bank1]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackageDescription d = Shipped();
+    std::vector<std::vector<uint8_t>> images;
+    d.banks.resize(c.banks.size(), d.banks[0]);
+    for (std::size_t b = 0; b < c.banks.size(); ++b) {
+      d.banks[b].start = c.banks[b].start;
+      d.banks[b].imageLine = 21;
+      d.banks[b].startLine = 30;
+      images.push_back(MakeDemoImage("KM0P", c.banks[b].bytes));
+    }
+    const std::string refusal = Refusal([&] { PlaceImages(d, images, "x.ini"); });
+    EXPECT_EQ(refusal, c.message.empty() ? "(accepted)" : c.message);
+  }
+}
+
+TEST(Pack, RefusesAnImageThatReadsAsTheEmptyTemplate) {
+  PackageDescription d = Shipped();
+  d.banks[0].imageLine = 21;
+  std::vector<uint8_t> image(kUnit, 0);
+  std::memcpy(image.data(), "BANK_START_FROM_HER", 19);
+  EXPECT_NE(Refusal([&] { PlaceImages(d, {image}, "x.ini"); }).find("x.ini:21: image"),
+            std::string::npos);
+  d.banks[0].start = kUnit;  // elsewhere in the area it is just bytes
+  EXPECT_EQ(Refusal([&] { PlaceImages(d, {image}, "x.ini"); }), "(accepted)");
+}
+
+TEST(Pack, FindsTheTemplateExactlyOnce) {
+  const std::vector<uint8_t> one = test::TemplateFile(0);
+  EXPECT_EQ(FindBlocks(one, BlockKind::Template), std::vector<std::size_t>{0});
+  std::vector<uint8_t> two = one;
+  two.insert(two.end(), one.begin(), one.end());
+  EXPECT_EQ(FindBlocks(two, BlockKind::Template).size(), 2u);
+  // A block cut short by the end of the file is no block.
+  std::vector<uint8_t> cut = test::TemplateFile(10);
+  cut.resize(10 + layout::kBlockBytes - 1);
+  EXPECT_TRUE(FindBlocks(cut, BlockKind::Template).empty());
+  EXPECT_TRUE(FindBlocks(cut, BlockKind::Any).empty());
+  // One key out of place is no block either.
+  std::vector<uint8_t> broken = test::TemplateFile(10);
+  broken[10 + 2038] = 'X';  // "BIN_SIZE4=" becomes "XIN_SIZE4="
+  EXPECT_TRUE(FindBlocks(broken, BlockKind::Template).empty());
+
+  const std::vector<uint8_t> block(layout::kBlockBytes, 0);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::string message;
+  } cases[] = {
+      {"no block", std::vector<uint8_t>(5000, 'x'), "t.exe: no template package block found"},
+      {"cut short", cut, "t.exe: no template package block found"},
+      {"twice", two,
+       "t.exe: the template package block occurs 2 times; it must occur exactly once"},
+      {"already packed",
+       PatchTemplate(
+           one, "t.exe",
+           BuildBlock(Shipped(), PlaceImages(Shipped(), {MakeDemoImage("KM0P", kMiB)}, "x"))),
+       "t.exe: its package block is already packed; pack the template quorel.exe instead"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Refusal([&] { PatchTemplate(c.file, "t.exe", block); }), c.message) << c.name;
+  }
+}
+
+// Files: pack, dump, pack the dump again.
+class PackFilesTest : public ::testing::Test {
+ protected:
+  PackFilesTest() {
+    test::WriteBytes(dir / "quorel.exe", test::TemplateFile());
+    test::WriteText(dir / "qvx270t.ini", test::ShippedDescription());
+    test::WriteBytes(dir / "demo-fw.bin", MakeDemoImage("KM0P", kMiB));
+  }
+
+  // Every file in the directory, by name.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(PackFilesTest, PackDumpAndPackAgain) {
+  EXPECT_TRUE(PackFiles(dir / "quorel.exe", dir / "qvx270t.ini", dir / "out.exe").empty());
+  const std::string dump = DumpFile(dir / "out.exe", dir / "images");
+  EXPECT_NE(dump.find("size 1048576 bytes, SHA-256 " +
+                      Sha256Hex(MakeDemoImage("KM0P", kMiB).data(), kMiB)),
+            std::string::npos)
+      << dump;
+  EXPECT_EQ(test::ReadBytes(dir / "images" / "bank1.bin"), MakeDemoImage("KM0P", kMiB));
+
+  // The dump describes the same package ...
+  PackageDescription original = Shipped();
+  PackageDescription dumped = ParseDescription(dump, "dump");
+  original.banks[0].image = dumped.banks[0].image;
+  original.banks[0].start = 0;
+  EXPECT_EQ(FormatDescription(dumped), FormatDescription(original));
+
+  // ... and packs into the same file.
+  test::WriteText(dir / "images" / "again.ini", dump);
+  PackFiles(dir / "quorel.exe", dir / "images" / "again.ini", dir / "again.exe");
+  EXPECT_EQ(test::ReadBytes(dir / "again.exe"), test::ReadBytes(dir / "out.exe"));
+}
+
+TEST_F(PackFilesTest, RefusalsWriteNothing) {
+  test::WriteText(dir / "bad-key.ini", test::ShippedDescription() +
+                                           "[bank2]\nimage = demo-fw.bin\nnew_fw = X\nfoo = 1\n");
+  test::WriteText(dir / "no-image.ini",
+                  test::ShippedDescription() + "[bank2]\nimage = missing.bin\nnew_fw = X\n");
+  test::WriteBytes(dir / "packed.exe", test::TemplateFile());
+  PackFiles(dir / "quorel.exe", dir / "qvx270t.ini", dir / "packed.exe");
+  const std::vector<uint8_t> before = test::ReadBytes(dir / "packed.exe");
+  const std::vector<std::string> files = Files();
+
+  const std::string shipped = test::ShippedDescription();
+  const auto bank2 = std::count(shipped.begin(), shipped.end(), '\n') + 1;  // its header line
+  struct Case {
+    std::string templateName, ini, out;
+    std::string message;  // its beginning
+  } cases[] = {
+      {"quorel.exe", "bad-key.ini", "out.exe",
+       "bad-key.ini:" + std::to_string(bank2 + 3) + ": unknown key 'foo' in [bank2]"},
+      {"quorel.exe", "no-image.ini", "out.exe",
+       "no-image.ini:" + std::to_string(bank2 + 1) + ": cannot read image 'missing.bin'"},
+      {"quorel.exe", "absent.ini", "out.exe", "absent.ini: cannot read"},
+      {"absent.exe", "qvx270t.ini", "out.exe", "absent.exe: cannot read"},
+      {"packed.exe", "qvx270t.ini", "out.exe", "packed.exe: its package block is already packed"},
+      {"demo-fw.bin", "qvx270t.ini", "out.exe", "demo-fw.bin: no template package block found"},
+      // An existing output is left as it was.
+      {"demo-fw.bin", "qvx270t.ini", "packed.exe", "demo-fw.bin: no template package block found"},
+  };
+  for (const Case& c : cases) {
+    const std::string refusal =
+        Refusal([&] { PackFiles(dir / c.templateName, dir / c.ini, dir / c.out); });
+    // Messages name the files as given; compare from the file name on.
+    const std::size_t at = refusal.find(c.message.substr(0, c.message.find(':')));
+    EXPECT_EQ(at == std::string::npos ? refusal : refusal.substr(at, c.message.size()), c.message);
+    EXPECT_EQ(Files(), files) << c.message;
+  }
+  EXPECT_EQ(test::ReadBytes(dir / "packed.exe"), before);
+}
+
+TEST_F(PackFilesTest, DumpRefusesWithoutExactlyOneBlock) {
+  test::WriteBytes(dir / "junk.bin", std::vector<uint8_t>(3000, 0));
+  EXPECT_NE(Refusal([&] {
+              DumpFile(dir / "junk.bin");
+            }).find("junk.bin: the package block occurs 0 times; it must occur exactly once"),
+            std::string::npos);
+}
+
+TEST(Pack, DumpReportsADamagedBlock) {
+  std::vector<uint8_t> file = test::TemplateFile(0);
+  std::memcpy(file.data() + 1867, "HOW_MANY_BIN=7", 14);
+  std::memcpy(file.data() + 2123, "QUOREL DEMO KM0P", 16);
+  const std::string dump = DumpBytes(file, "f.exe");
+  EXPECT_NE(dump.find("; The package is damaged: "), std::string::npos) << dump;
+  EXPECT_NE(dump.find("[bank4]"), std::string::npos);
+  EXPECT_EQ(dump.find("[bank5]"), std::string::npos);
+}
+
+TEST(Sha256, KnownDigests) {
+  const std::string abc = "abc";
+  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";  // 56
+  const std::vector<uint8_t> million(1'000'000, 'a');
+  EXPECT_EQ(Sha256Hex(nullptr, 0),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(two.data()), two.size()),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(Sha256Hex(million.data(), million.size()),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(DemoImage, CarriesItsRevisionAndIsDeterministic) {
+  const std::vector<uint8_t> image = MakeDemoImage("KM0P", kMiB);
+  ASSERT_EQ(image.size(), kMiB);
+  EXPECT_EQ(std::string(image.begin(), image.begin() + 16), "QUOREL DEMO KM0P");
+  EXPECT_EQ(image, MakeDemoImage("KM0P", kMiB));
+  EXPECT_NE(image, MakeDemoImage("KM01", kMiB));
+  // No two 16 KiB blocks alike, so a block written to the wrong place shows.
+  for (std::size_t at = kUnit; at < kMiB; at += kUnit) {
+    ASSERT_FALSE(std::equal(image.begin(), image.begin() + kUnit, image.begin() + at)) << at;
+  }
+  const std::vector<uint8_t> short_ = MakeDemoImage("K1", kUnit);
+  EXPECT_EQ(std::string(short_.begin(), short_.begin() + 16), "QUOREL DEMO K1  ");
+}
+
+}  // namespace
+}  // namespace quorel::pack

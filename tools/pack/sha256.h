@@ -1,0 +1,15 @@
+// SHA-256 (FIPS 180-4), for the bank images that --dump reports.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorel::pack {
+
+std::array<uint8_t, 32> Sha256(const uint8_t* data, std::size_t length);
+// The digest as 64 lower-case hexadecimal digits.
+std::string Sha256Hex(const uint8_t* data, std::size_t length);
+
+}  // namespace quorel::pack
