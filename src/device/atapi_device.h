@@ -30,7 +30,7 @@ struct LastCommandRecord {
   uint8_t lastAsc = 0;
   uint8_t lastAscq = 0;
   bool lastTimedOut = false;
-  double lastElapsed = 0.0;  // seconds
+  double lastElapsed = 0.0;         // seconds
   uint32_t lastTransferLength = 0;  // bytes, when good
   uint8_t lastCdb[kCdbBytes] = {};
 };
@@ -76,7 +76,9 @@ class AtapiDevice {
   bool AspiAvailable() const { return aspiAvailable; }
   bool RetryFlag() const { return retryFlag; }
   uint32_t TimeoutSeconds() const { return timeoutSeconds; }
-  bool HasAspiEntryPoints() const { return getSupportInfo != nullptr && sendAspiCommand != nullptr; }
+  bool HasAspiEntryPoints() const {
+    return getSupportInfo != nullptr && sendAspiCommand != nullptr;
+  }
   HiTimer& WaitTimer() { return waitTimer; }
   Handle DriveHandle() const { return driveHandle; }
   const OSInfo& Os() const { return osInfo; }
@@ -149,6 +151,8 @@ class AtapiDevice {
 
   bool SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
   bool SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
+  // Fills lastCdb, the times and the sense triple after one attempt.
+  void RecordCommand(const uint8_t* cdb, const uint8_t* sense, bool stillPending);
   void ChooseTransport();
   void ScanAspi();
   void ScanDriveLetters();

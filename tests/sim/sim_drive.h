@@ -25,32 +25,32 @@ struct CommandResult {
   uint8_t senseKey = 0;
   uint8_t asc = 0;
   uint8_t ascq = 0;
-  uint32_t transferred = 0;    // bytes actually moved
-  double delaySeconds = 0.0;   // how long the command took on the drive
+  uint32_t transferred = 0;   // bytes actually moved
+  double delaySeconds = 0.0;  // how long the command took on the drive
 };
 
 // One executed command, as the drive received it.
 struct RecordedCommand {
   uint8_t cdb[12] = {};
-  int direction = 2;       // 0 out, 1 in, 2 none
-  uint32_t length = 0;     // transfer length asked for
-  uint64_t dataHash = 0;   // FNV-1a 64 of the bytes sent (data out), else 0
+  int direction = 2;      // 0 out, 1 in, 2 none
+  uint32_t length = 0;    // transfer length asked for
+  uint64_t dataHash = 0;  // FNV-1a 64 of the bytes sent (data out), else 0
 };
 
 uint64_t Fnv1a64(const uint8_t* data, size_t length);
 
 struct Identity {
-  std::string vendor = "TARN-EX ";            // 8
-  std::string product = "DVDRW QVX-270T  ";   // 16
-  std::string revision = "KM01";              // 4
+  std::string vendor = "TARN-EX ";                  // 8
+  std::string product = "DVDRW QVX-270T  ";         // 16
+  std::string revision = "KM01";                    // 4
   std::string vendorSpecific = "2004/01/14      ";  // 16
 };
 
 // A fault on commands with a given operation code (0x100 matches every command).
 struct Fault {
   int opcode = 0x100;
-  int skip = 0;    // matching commands to let through first
-  int count = 1;   // matching commands to affect afterwards; -1 for all
+  int skip = 0;   // matching commands to let through first
+  int count = 1;  // matching commands to affect afterwards; -1 for all
 };
 
 class SimDrive {
@@ -58,7 +58,9 @@ class SimDrive {
   SimDrive();
 
   // Executes one command. data is the host buffer of the transfer: read for direction 0,
-  // written for direction 1; length is the transfer length asked for.
+  // written for direction 1; length is the transfer length asked for. A data-in command sent
+  // with another direction, or a WRITE BUFFER whose data is shorter than its CDB announces,
+  // fails in the transport as it would on a real adapter.
   CommandResult Execute(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length);
 
   // ---- Configuration ----
@@ -66,14 +68,16 @@ class SimDrive {
   uint8_t flashId[128] = {0xBF, 0xD8, 0x00, 0x05};  // first four bytes: the part identity
   bool discPresent = false;
   bool trayOpen = false;
-  bool trayLocked = false;      // TrayOut does nothing
-  int becomingReadyPolls = 0;   // TEST UNIT READY answers 2/04/01 this many times first
+  bool trayLocked = false;            // TrayOut leaves the tray in and answers 5/53/02
+  int becomingReadyPolls = 0;         // TEST UNIT READY answers 2/04/01 this many times first
   double becomingReadySeconds = 0.0;  // ... or for this long after the first command, by clock
-  std::function<double()> clock;  // the machine's time in seconds; set by whoever hosts it
-  bool unitAttention = false;   // one pending 6/29/00
+  std::function<double()> clock;      // the machine's time in seconds; set by whoever hosts it
+  // One pending 6/29/00, reported by the next command other than INQUIRY and GET EVENT STATUS
+  // NOTIFICATION (TEST UNIT READY included).
+  bool unitAttention = false;
   bool rejectEventStatus = false;  // GET EVENT STATUS NOTIFICATION answers 5/20/00
-  bool vanished = false;        // every command fails in the transport
-  double latencySeconds = 0.0;  // added to every command's delay
+  bool vanished = false;           // every command fails in the transport
+  double latencySeconds = 0.0;     // added to every command's delay
 
   // ---- Faults ----
   struct SenseFault : Fault {
@@ -96,15 +100,16 @@ class SimDrive {
 
   // ---- What the drive received ----
   std::vector<RecordedCommand> log;
-  std::vector<uint8_t> buffer;         // the drive buffer, written by WRITE BUFFER
-  std::vector<uint8_t> partBlock;      // the last part block received (control 7Fh, or the
-                                       // 80000h offset with control 00h)
+  std::vector<uint8_t> buffer;  // the drive buffer, written by WRITE BUFFER
+  // The last part block received: control 7Fh, or control 00h at offset 80000h with fewer than
+  // 16 KiB (a 16 KiB write there is image block 32). Part blocks never reach `buffer`.
+  std::vector<uint8_t> partBlock;
   uint32_t partBlockOffset = 0;
   uint8_t partBlockControl = 0;
-  int programCount = 0;                // final program commands executed
-  uint8_t lastProgramControl = 0;      // 80h or A0h
-  std::vector<uint8_t> programmed;     // the image as last programmed (buffer 0 .. highest
-                                       // image offset written)
+  int programCount = 0;             // final program commands executed
+  uint8_t lastProgramControl = 0;   // 80h or A0h
+  std::vector<uint8_t> programmed;  // the image as last programmed (buffer 0 .. highest
+                                    // image offset written)
 
   // Clears the log and what was received; keeps the configuration.
   void ResetRecord();
@@ -112,6 +117,15 @@ class SimDrive {
  private:
   bool Matches(Fault& fault, uint8_t opcode);
   CommandResult Sense(uint8_t key, uint8_t asc, uint8_t ascq);
+  CommandResult Faulted(uint8_t opcode);
+  CommandResult Dispatch(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length);
+  CommandResult TestUnitReady();
+  CommandResult Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t length);
+  CommandResult StartStopUnit(const uint8_t* cdb);
+  CommandResult GetEventStatus(const uint8_t* cdb, uint8_t* data, uint32_t length);
+  CommandResult ReadBuffer(const uint8_t* cdb, uint8_t* data, uint32_t length);
+  CommandResult WriteBuffer(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length);
+  CommandResult Program(uint8_t control);
 
   int readyPollsSeen_ = 0;
   double firstCommandAt_ = -1.0;

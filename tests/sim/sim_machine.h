@@ -4,7 +4,8 @@
 // virtual: it advances when the code reads it or sleeps, so long waits run in microseconds.
 //
 // Constructing a SimMachine installs it as the platform binding and installs a HostDispatcher
-// as the window-thread dispatcher; destroying it uninstalls both. One at a time.
+// as the window-thread dispatcher; destroying it uninstalls both (reinstalling a machine built
+// before it, if any). Use one machine at a time.
 #pragma once
 
 #include <atomic>
@@ -16,8 +17,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "device/scsi_structs.h"
 #include "platform/platform.h"
 #include "sim/sim_drive.h"
 
@@ -41,6 +44,9 @@ class HostDispatcher : public UiDispatcher {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<Item*> queue_;
+  // The thread that stands in for the window thread (the one that built the machine); work
+  // asked for on it runs at once.
+  std::thread::id uiThread_ = std::this_thread::get_id();
 };
 
 // How the SCSI address query of one drive letter answers.
@@ -49,30 +55,31 @@ enum class AddressQuery { Answer, Fail, ZeroLength };
 // One drive letter of the machine.
 struct LetterConfig {
   char letter = 'E';
-  uint32_t driveType = 5;   // DRIVE_CDROM
+  uint32_t driveType = 5;  // DRIVE_CDROM
   bool openable = true;
   AddressQuery addressQuery = AddressQuery::Answer;
-  uint8_t port = 1, pathId = 0, targetId = 0, lun = 0;   // the SCSI address answered
-  std::shared_ptr<SimDrive> drive;  // the device behind \\.\X:, if any
+  uint8_t port = 1, pathId = 0, targetId = 0, lun = 0;  // the SCSI address answered
+  std::shared_ptr<SimDrive> drive;                      // the device behind \\.\X:, if any
 };
 
 // One device an ASPI manager reports.
 struct AspiDeviceConfig {
   uint8_t adapter = 0, target = 0, lun = 0;
-  uint8_t deviceType = 5;   // DTYPE_CDROM
+  uint8_t deviceType = 5;  // DTYPE_CDROM
   std::shared_ptr<SimDrive> drive;
 };
 
 struct AspiConfig {
-  bool present = false;            // WNASPI32.DLL loads from the system directory
+  bool present = false;  // WNASPI32.DLL loads from the system directory
   bool hasGetSupportInfo = true;
   bool hasSendCommand = true;
-  uint8_t status = 1;              // bits 8-15 of GetASPI32SupportInfo (SS_COMP when usable)
+  uint8_t status = 1;  // bits 8-15 of GetASPI32SupportInfo (SS_COMP when usable)
   int adapterCount = 1;
-  bool haInquiryFails = false;     // every SC_HA_INQUIRY answers an error status
+  bool haInquiryFails = false;         // every SC_HA_INQUIRY answers an error status
   int haInquiryFailsFromAdapter = -1;  // SC_HA_INQUIRY for this adapter and later ones fails
   std::vector<AspiDeviceConfig> devices;
-  bool eventsUnavailable = false;  // CreateEventA fails
+  bool eventsUnavailable = false;   // CreateEventA fails
+  bool execNeverCompletes = false;  // SC_EXEC_SCSI_CMD requests stay SS_PENDING for ever
 };
 
 // One recorded platform call: its name and a short text of its arguments.
@@ -87,12 +94,12 @@ class SimMachine : public Platform {
   ~SimMachine() override;
 
   // ---- Configuration ----
-  uint32_t platformId = 2;         // VER_PLATFORM_WIN32_NT; 1 for the 9x family
+  uint32_t platformId = 2;            // VER_PLATFORM_WIN32_NT; 1 for the 9x family
   std::vector<LetterConfig> letters;  // in the order the system lists them
-  bool letterListFails = false;    // GetLogicalDriveStringsA answers 0
-  bool heapUnavailable = false;    // GetProcessHeap/HeapAlloc fail
+  bool letterListFails = false;       // GetLogicalDriveStringsA answers 0
+  bool heapUnavailable = false;       // GetProcessHeap/HeapAlloc fail
   AspiConfig aspi;
-  bool counterAvailable = true;    // QueryPerformanceFrequency succeeds
+  bool counterAvailable = true;  // QueryPerformanceFrequency succeeds
   int64_t counterFrequency = 10'000'000;
   int64_t ticksPerCounterRead = 10;  // the virtual counter advances this much on every read
   bool openTokenFails = false;
@@ -108,7 +115,9 @@ class SimMachine : public Platform {
   std::shared_ptr<SimDrive> AddAspiDrive(uint8_t adapter, uint8_t target, uint8_t lun = 0);
 
   // ---- What happened ----
-  std::vector<Call> Calls() const;  // every platform call, in order
+  // Every platform call, in order. Performance-counter reads are only counted (CountCalls), not
+  // listed, and a run of consecutive ProcessMessages calls is one entry whose args is the count.
+  std::vector<Call> Calls() const;
   int CountCalls(const std::string& name) const;
   void ClearCalls();
   struct ShownMessage {
@@ -116,10 +125,22 @@ class SimMachine : public Platform {
     uint32_t type;
   };
   std::vector<ShownMessage> messageBoxes;
-  int openHandles() const;  // handles opened and not yet closed
+  int openHandles() const;    // handles opened and not yet closed
   double NowSeconds() const;  // the virtual clock
   void AdvanceSeconds(double seconds);
   HostDispatcher& dispatcher() { return dispatcher_; }
+  int loadedModules() const;   // ASPI manager loads not yet released
+  int liveHeapBlocks() const;  // process-heap blocks allocated and not yet freed
+  // Calls through an ASPI entry point while no manager module was loaded.
+  int aspiCallsWithoutModule() const;
+  // Every name LoadLibraryA was asked for, in order.
+  std::vector<std::string> LibraryRequests() const;
+  // The only path from which the ASPI manager loads: "<system directory>\\WNASPI32.DLL".
+  static std::string AspiLibraryPath();
+
+  // ---- The ASPI manager's entry points (reached through GetProcAddress's functions) ----
+  uint32_t AspiGetSupportInfo();
+  uint32_t AspiSendCommand(void* srb);
 
   // ---- Platform ----
   Module LoadLibraryA(const char* name) override;
@@ -157,6 +178,15 @@ class SimMachine : public Platform {
   // Implementation state is the implementer's; kept behind a pointer so that tests recompile
   // less.
   struct State;
+  // Helpers below expect the state's mutex held.
+  void Record(const std::string& name, const std::string& args);
+  CommandResult RunDrive(SimDrive& drive, const uint8_t* cdb, int direction, uint8_t* data,
+                         uint32_t length);
+  uint32_t ExecAspi(SRB_ExecSCSICmd* request);
+  bool PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, void* out, uint32_t outBytes,
+                   uint32_t* returnedBytes);
+  Handle NewHandle(int kind, int letterIndex);
+
   std::unique_ptr<State> state_;
   HostDispatcher dispatcher_;
 };

@@ -1,0 +1,85 @@
+// The simulated machine itself: what it refuses, and its use from several threads at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "unit/device/device_rig.h"
+
+namespace quorel::test {
+namespace {
+
+TEST(SimMachine, ManagerLoadsOnlyByItsFullSystemPath) {
+  sim::SimMachine machine;
+  machine.aspi.present = true;
+  struct Case {
+    const char* name;
+    bool loads;
+  } const cases[] = {
+      {"WNASPI32", false},
+      {"WNASPI32.DLL", false},
+      {".\\WNASPI32.DLL", false},
+      {"C:\\WINDOWS\\SYSTEM32\\WNASPI32.DLL", true},
+      {"c:\\windows\\system32\\wnaspi32.dll", true},
+  };
+  for (const Case& c : cases) {
+    Module const module = machine.LoadLibraryA(c.name);
+    EXPECT_EQ(module != nullptr, c.loads) << c.name;
+    if (module != nullptr) machine.FreeLibrary(module);
+  }
+  EXPECT_EQ(machine.loadedModules(), 0);
+}
+
+// Engines on worker threads share the machine, as the update's workers do.
+TEST(SimMachine, EnginesOnSeveralThreadsAtOnce) {
+  for (bool const aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
+    sim::SimMachine machine;
+    constexpr int kDrives = 4;
+    std::vector<std::shared_ptr<sim::SimDrive>> drives;
+    for (int i = 0; i < kDrives; ++i) {
+      auto d = aspi ? machine.AddAspiDrive(0, uint8_t(i))
+                    : machine.AddLetterDrive(char('D' + i), 1, uint8_t(i));
+      d->discPresent = true;
+      d->latencySeconds = 0.001;
+      drives.push_back(d);
+    }
+    g_transportRequest = aspi ? kTransportRequestAspi : 0;
+    AtapiDevice list;
+    ASSERT_EQ(list.DeviceCount(), kDrives);
+    std::vector<std::unique_ptr<AtapiDevice>> jobs;
+    for (int i = 0; i < kDrives; ++i) {
+      jobs.push_back(std::make_unique<AtapiDevice>(false));
+      list.CopyInto(jobs.back().get());
+      ASSERT_TRUE(jobs.back()->SelectDevice(int16_t(i)));
+      drives[size_t(i)]->ResetRecord();
+    }
+
+    constexpr int kRounds = 50;
+    std::atomic<int> good{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kDrives; ++i) {
+      workers.emplace_back([&, i] {
+        AtapiDevice& engine = *jobs[size_t(i)];
+        for (int round = 0; round < kRounds; ++round) {
+          std::memset(engine.OutBuffer(), i * 16 + round, 512);
+          bool ok = engine.WriteBuffer(uint32_t(round) * 512, 512, 0) &&
+                    engine.ReadBuffer(uint32_t(round) * 512, 512) &&
+                    std::memcmp(engine.InBuffer(), engine.OutBuffer(), 512) == 0;
+          uiDispatcher().RunOnUiThread([&] { good += ok ? 1 : 0; });
+        }
+      });
+    }
+    EXPECT_TRUE(machine.dispatcher().PumpUntil([&] { return good + 0 == kDrives * kRounds; }));
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(good.load(), kDrives * kRounds);
+    for (const auto& d : drives) EXPECT_EQ(d->log.size(), size_t(2 * kRounds));
+    jobs.clear();
+    g_transportRequest = 0;
+  }
+}
+
+}  // namespace
+}  // namespace quorel::test
