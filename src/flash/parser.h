@@ -38,6 +38,11 @@ class Parser {
   // ownership: after the callback has run on the window thread the worker deletes itself.
   Parser(const FlashJob& job, TerminateCallback onTerminate);
 
+  // Workers whose thread has not finished yet. After its callback a worker still leaves the
+  // dispatcher and deletes itself (it no longer touches its engine), so code that destroys the
+  // window-thread dispatcher while the process goes on, such as a test, waits for 0 first.
+  static int Running();
+
  private:
   ~Parser() = default;
   void Work();

@@ -1,0 +1,138 @@
+// The firmware download: prepare the drive, send its part block, write and read back the image
+// block by block, settle, then tell the drive to program what it holds.
+#include <cstdio>
+#include <cstring>
+
+#include "device/atapi_device.h"
+#include "flash/part_table.h"
+
+namespace quorel {
+namespace {
+
+constexpr uint32_t kBlockBytes = 16384;
+constexpr int32_t kMaxImageBytes = 16 * 1024 * 1024;  // the 24-bit buffer offset's reach
+constexpr int kReadyLimitSeconds = 60;
+constexpr double kSettleSeconds = 1.0;
+constexpr int kAttempts = 3;
+constexpr uint32_t kPartComposeBytes = 32768;
+constexpr uint8_t kProgramControl = 0x80;
+constexpr uint8_t kProgramWithBootCodeControl = 0xA0;
+
+// The final program command goes over whatever the drive buffer holds, so only a positive whole
+// number of blocks that the buffer offset can address is acceptable.
+bool ImageSizeAcceptable(int32_t sizeBytes) {
+  return sizeBytes > 0 && sizeBytes <= kMaxImageBytes && sizeBytes % kBlockBytes == 0;
+}
+
+// CDROM_EXCLUSIVE_LOCK: CDROM_EXCLUSIVE_ACCESS { RequestType, Flags } then the caller's name.
+struct CdromExclusiveLock {
+  uint32_t requestType;
+  uint32_t flags;
+  uint8_t callerName[64];
+};
+static_assert(sizeof(CdromExclusiveLock) == 72);
+
+constexpr uint32_t kExclusiveAccessLockDevice = 2;
+constexpr uint32_t kExclusiveAccessUnlockDevice = 3;
+
+bool SendExclusiveAccess(Handle drive, uint32_t requestType) {
+  CdromExclusiveLock request{};
+  request.requestType = requestType;
+  std::memcpy(request.callerName, "Quorel", 6);
+  uint32_t returned = 0;
+  return platform().DeviceIoControl(drive, win::kIoctlCdromExclusiveAccess, &request,
+                                    sizeof request, nullptr, 0, &returned);
+}
+
+// Holds the system's exclusive access to the drive for the download where the pass-through
+// offers it, so no other program talks to the drive mid-flash. Refusal is not an error.
+class ExclusiveAccess {
+ public:
+  ExclusiveAccess(bool passThrough, Handle drive) : drive_(drive) {
+    if (passThrough && drive != kInvalidHandle && drive != nullptr) {
+      locked_ = SendExclusiveAccess(drive, kExclusiveAccessLockDevice);
+    }
+  }
+  ~ExclusiveAccess() {
+    if (!locked_) return;
+    try {
+      SendExclusiveAccess(drive_, kExclusiveAccessUnlockDevice);
+    } catch (...) {
+      // Unwinding from a failed download must go on; the handle's close releases the lock.
+    }
+  }
+  ExclusiveAccess(const ExclusiveAccess&) = delete;
+  ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
+
+ private:
+  Handle drive_;
+  bool locked_ = false;
+};
+
+}  // namespace
+
+bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode) {
+  SetTimeout(kDefaultTimeoutSeconds);
+  if (image == nullptr || !ImageSizeAcceptable(sizeBytes)) {
+    // Nothing is sent. The flag is left set as on every other failed download.
+    SetRetry(true);
+    return false;
+  }
+  ExclusiveAccess exclusive(!useAspi, driveHandle);
+
+  // Preparation is tolerant: each step is sent once and its outcome does not stop the download.
+  SetRetry(false);
+  WaitReady(kReadyLimitSeconds);
+  SetRetry(false);
+  StopDisc();
+  SetRetry(false);
+  SendPartBlock();
+
+  SetRetry(true);
+  if (!WriteAndVerify(image, sizeBytes)) return false;
+  waitTimer.Wait(kSettleSeconds);
+  return WriteBuffer(0, 0, bootCode != 0 ? kProgramWithBootCodeControl : kProgramControl);
+}
+
+bool AtapiDevice::SendPartBlock() {
+  std::memset(outBuffer, 0, kPartComposeBytes);
+  if (!ReadFlashId()) return false;
+  const int entry = FindFlashPart(inBuffer);
+  if (entry < 0) return false;
+
+  const PartBlockLayout layout = LayoutOfPart(entry);
+  std::memcpy(outBuffer, FlashPartTable[entry], layout.headerBytes);
+  std::memcpy(outBuffer + layout.headerBytes, PartBlockData + layout.dataOffset, layout.blockBytes);
+  return WriteBuffer(layout.bufferOffset, layout.transferBytes, layout.control);
+}
+
+bool AtapiDevice::WriteAndVerify(const uint8_t* image, int32_t sizeBytes) {
+  lastMismatch.clear();
+  const uint32_t blocks = sizeBytes < int32_t{kBlockBytes} ? 0 : uint32_t(sizeBytes) / kBlockBytes;
+
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    bool passed = true;
+    for (uint32_t n = 0; n < blocks && passed; ++n) {
+      const uint32_t offset = n * kBlockBytes;
+      std::memset(outBuffer, 0, kBlockBytes);
+      std::memset(inBuffer, 0, kBlockBytes);
+      std::memcpy(outBuffer, image + offset, kBlockBytes);
+      if (!WriteBuffer(offset, kBlockBytes, 0x00) || !ReadBuffer(offset, kBlockBytes)) {
+        passed = false;
+      } else if (std::memcmp(inBuffer, outBuffer, kBlockBytes) != 0) {
+        uint32_t pos = 0;
+        while (inBuffer[pos] == outBuffer[pos]) ++pos;
+        char line[64];
+        std::snprintf(line, sizeof line, "R = %.2x , W = %.2x , Pos = %d(%x)", inBuffer[pos],
+                      outBuffer[pos], int(pos), pos);
+        lastMismatch = line;
+        platform().OutputDebugStringA(line);
+        passed = false;
+      }
+    }
+    if (passed) return true;
+  }
+  return false;
+}
+
+}  // namespace quorel

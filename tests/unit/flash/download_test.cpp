@@ -1,0 +1,315 @@
+// The firmware download against the simulated drive: command sequence, read-back restarts,
+// re-sends, tolerant preparation, size refusal, the settle wait and exclusive access.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+#include "flash/part_table.h"
+#include "unit/flash/flash_rig.h"
+
+namespace quorel::test {
+namespace {
+
+TEST(Download, PackagedImageGoesOutInTheFixedSequence) {
+  FlashRig rig;  // part BF D8 00 05: entry 19, block 1234 bytes, transfer 1240
+  const auto image = PatternImage(kImageBytes, 1);
+  ASSERT_TRUE(rig.engine->DownloadFirmware(image.data(), kImageBytes, 1));
+
+  std::vector<Cdb> expected = {Cdb{}, Cdb{}, Cdb{0x1B}, Cdb{0xDF, 0x11},
+                               WriteBufferCdb(0, 1240, 0x7F)};
+  for (uint32_t n = 0; n < 64; ++n) {
+    expected.push_back(WriteBufferCdb(n * kBlock, kBlock, 0x00));
+    expected.push_back(ReadBufferCdb(n * kBlock, kBlock));
+  }
+  expected.push_back(WriteBufferCdb(0, 0, 0xA0));
+  std::vector<Cdb> sent;
+  for (const SentCommand& c : rig.sent) sent.push_back(c.cdb);
+  EXPECT_EQ(sent, expected);
+
+  ASSERT_EQ(rig.sent.size(), expected.size());
+  EXPECT_EQ(rig.sent[3].length, 128u);
+  EXPECT_EQ(rig.sent[4].length, 1240u);
+  EXPECT_EQ(rig.sent.back().length, 0u);
+  // The settle wait lies between the last read-back and the final command.
+  EXPECT_GE(rig.sent.back().at - rig.sent[rig.sent.size() - 2].at, 1.0);
+
+  EXPECT_EQ(rig.drive->programCount, 1);
+  EXPECT_EQ(rig.drive->lastProgramControl, 0xA0);
+  EXPECT_EQ(rig.drive->programmed, image);
+  EXPECT_EQ(rig.engine->TimeoutSeconds(), 108000u);
+  EXPECT_TRUE(rig.engine->RetryFlag());
+  EXPECT_EQ(rig.engine->LastMismatch(), "");
+}
+
+TEST(Download, BootCodeChoosesTheFinalControlByte) {
+  const struct {
+    uint8_t bootCode;
+    uint8_t control;
+  } rows[] = {{0, 0x80}, {1, 0xA0}, {0xFF, 0xA0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(row.bootCode));
+    FlashRig rig;
+    const auto image = PatternImage(kBlock, 2);
+    ASSERT_TRUE(rig.engine->DownloadFirmware(image.data(), kBlock, row.bootCode));
+    EXPECT_EQ(rig.sent.back().cdb, WriteBufferCdb(0, 0, row.control));
+    EXPECT_EQ(rig.drive->lastProgramControl, row.control);
+  }
+}
+
+// Image block offsets of one attempt that writes blocks 0 to `through`.
+void AppendAttempt(std::vector<uint32_t>& offsets, uint32_t through) {
+  for (uint32_t n = 0; n <= through; ++n) offsets.push_back(n * kBlock);
+}
+
+TEST(Download, ReadBackMismatchRestartsFromBlockZero) {
+  constexpr int kBlocks = 8;
+  const struct {
+    int block, attempts, position;
+    bool ok;
+  } rows[] = {
+      {0, 1, 0, true}, {5, 1, 100, true}, {7, 2, 16383, true}, {3, 3, 1, false}, {3, 50, 9, false},
+  };
+  const auto image = PatternImage(kBlocks * kBlock, 3);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.block * 100 + row.attempts);
+    FlashRig rig;
+    std::vector<std::string> debugLines;
+    rig.tap->onDebugString = [&](const char* text) { debugLines.push_back(text); };
+    rig.drive->readBackFaults.push_back({row.block, row.attempts, row.position});
+
+    EXPECT_EQ(rig.engine->DownloadFirmware(image.data(), kBlocks * kBlock, 0), row.ok);
+
+    const int failed = std::min(row.attempts, 3);
+    std::vector<uint32_t> offsets;
+    for (int a = 0; a < failed; ++a) AppendAttempt(offsets, row.block);
+    if (row.ok) AppendAttempt(offsets, kBlocks - 1);
+    EXPECT_EQ(rig.ImageWriteOffsets(), offsets);
+    EXPECT_EQ(rig.CountFinalCommands(), row.ok ? 1 : 0);
+    EXPECT_EQ(rig.drive->programCount, row.ok ? 1 : 0);
+    EXPECT_TRUE(rig.engine->RetryFlag());
+
+    const uint8_t written = image[row.block * kBlock + row.position];
+    char line[64];
+    std::snprintf(line, sizeof line, "R = %.2x , W = %.2x , Pos = %d(%x)", written ^ 0xFF, written,
+                  row.position, row.position);
+    EXPECT_EQ(rig.engine->LastMismatch(), line);
+    EXPECT_EQ(debugLines, std::vector<std::string>(failed, line));
+  }
+}
+
+TEST(Download, TransferPhaseResendsTransportFailuresOnce) {
+  constexpr uint32_t kBlocks = 4;
+  enum Kind { Transport, Sense };
+  const struct {
+    const char* name;
+    Kind kind;
+    int opcode, skip, count;
+    bool ok;
+    size_t imageWrites;
+    int finals;
+  } rows[] = {
+      // The part block (entry 19) is the first 3B, so skip 1 reaches image block 0.
+      {"write once", Transport, 0x3B, 1, 1, true, kBlocks + 1, 1},
+      {"write twice fails the attempt", Transport, 0x3B, 1, 2, true, 2 + kBlocks, 1},
+      {"read once", Transport, 0x3C, 2, 1, true, kBlocks, 1},
+      {"read twice fails the attempt", Transport, 0x3C, 2, 2, true, 3 + kBlocks, 1},
+      {"write sense is not re-sent", Sense, 0x3B, 2, 1, true, 2 + kBlocks, 1},
+      {"final once", Transport, 0x3B, 1 + kBlocks, 1, true, kBlocks, 2},
+      {"final twice", Transport, 0x3B, 1 + kBlocks, 2, false, kBlocks, 2},
+      {"final sense", Sense, 0x3B, 1 + kBlocks, 1, false, kBlocks, 1},
+  };
+  const auto image = PatternImage(kBlocks * kBlock, 4);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FlashRig rig;
+    if (row.kind == Transport) {
+      rig.drive->transportFaults.push_back({row.opcode, row.skip, row.count});
+    } else {
+      sim::SimDrive::SenseFault fault;
+      fault.opcode = row.opcode;
+      fault.skip = row.skip;
+      fault.count = row.count;
+      rig.drive->senseFaults.push_back(fault);
+    }
+    EXPECT_EQ(rig.engine->DownloadFirmware(image.data(), kBlocks * kBlock, 0), row.ok);
+    EXPECT_EQ(rig.ImageWriteOffsets().size(), row.imageWrites);
+    EXPECT_EQ(rig.CountFinalCommands(), row.finals);
+    EXPECT_EQ(rig.drive->programCount, row.ok ? 1 : 0);
+    if (row.ok) {
+      EXPECT_EQ(rig.drive->programmed, image);
+    }
+  }
+}
+
+TEST(Download, PreparationIsTolerantAndSendsEachCommandOnce) {
+  constexpr uint32_t kBlocks = 2;
+  const struct {
+    const char* name;
+    int transportOpcode;  // -1 none
+    uint8_t flashId[4];
+    double neverReadySeconds;
+    int opcode;  // counted
+    int expectedSends;
+    bool partBlockSent;
+  } rows[] = {
+      {"ready check fails", 0x00, {0xBF, 0xD8, 0, 5}, 0, 0x00, 2, true},
+      {"stop fails", 0x1B, {0xBF, 0xD8, 0, 5}, 0, 0x1B, 1, true},
+      {"flash id fails", 0xDF, {0xBF, 0xD8, 0, 5}, 0, 0xDF, 1, false},
+      {"unknown part", -1, {0x12, 0x34, 0x56, 0x78}, 0, 0xDF, 1, false},
+      {"no part identity", -1, {0, 0, 0, 0}, 0, 0xDF, 1, false},
+      {"never ready", -1, {0xBF, 0xD8, 0, 5}, 1e6, 0x1B, 1, true},
+  };
+  const auto image = PatternImage(kBlocks * kBlock, 5);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FlashRig rig;
+    std::memcpy(rig.drive->flashId, row.flashId, 4);
+    if (row.transportOpcode >= 0) rig.drive->transportFaults.push_back({row.transportOpcode, 0, 1});
+    rig.drive->becomingReadySeconds = row.neverReadySeconds;
+    const double start = rig.machine.NowSeconds();
+
+    ASSERT_TRUE(rig.engine->DownloadFirmware(image.data(), kBlocks * kBlock, 0));
+    int sends = 0;
+    for (const SentCommand& c : rig.sent) sends += c.cdb[0] == row.opcode;
+    EXPECT_EQ(sends, row.expectedSends);
+    EXPECT_EQ(!rig.drive->partBlock.empty(), row.partBlockSent);
+    EXPECT_EQ(rig.ImageWriteOffsets().size(), kBlocks);
+    EXPECT_EQ(rig.drive->programmed, image);
+    if (row.neverReadySeconds > 0) {
+      // The readiness wait gives up after its 60 seconds; the download goes on.
+      EXPECT_GE(rig.sent[rig.sent.size() - 5].at - start, 60.0);
+      EXPECT_LT(rig.sent[rig.sent.size() - 5].at - start, 70.0);
+    }
+  }
+}
+
+TEST(Download, RefusesSizesThatAreNotWholeBlocksBeforeSendingAnything) {
+  const struct {
+    const char* name;
+    int32_t size;
+    bool nullImage;
+  } rows[] = {
+      {"empty placeholder bank", 0, false},
+      {"one byte short of a block", 16383, false},
+      {"one byte over a block", 16385, false},
+      {"packaged size plus one", kImageBytes + 1, false},
+      {"negative block", -16384, false},
+      {"minus one", -1, false},
+      {"most negative", INT32_MIN, false},
+      {"beyond the 24-bit offset", 16 * 1024 * 1024 + 16384, false},
+      {"no image", kImageBytes, true},
+  };
+  const auto image = PatternImage(kImageBytes + kBlock, 6);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FlashRig rig;
+    rig.engine->SetRetry(false);
+    rig.engine->SetTimeout(5);
+    EXPECT_FALSE(rig.engine->DownloadFirmware(row.nullImage ? nullptr : image.data(), row.size, 1));
+    EXPECT_TRUE(rig.sent.empty());
+    EXPECT_TRUE(rig.exclusive.empty());
+    EXPECT_TRUE(rig.drive->log.empty());
+    // The worker relies on the flag to report every failed download.
+    EXPECT_TRUE(rig.engine->RetryFlag());
+    EXPECT_EQ(rig.engine->TimeoutSeconds(), 108000u);
+  }
+}
+
+TEST(Download, LargestImageReachesTheLastBufferOffset) {
+  constexpr int32_t kLargest = 16 * 1024 * 1024;
+  FlashRig rig;
+  const auto image = PatternImage(kLargest, 7);
+  ASSERT_TRUE(rig.engine->DownloadFirmware(image.data(), kLargest, 0));
+  const auto offsets = rig.ImageWriteOffsets();
+  ASSERT_EQ(offsets.size(), 1024u);
+  EXPECT_EQ(offsets.back(), 0xFFC000u);
+  EXPECT_EQ(rig.drive->programmed, image);
+}
+
+TEST(Download, SettleWaitEndsWithoutACounter) {
+  FlashRig rig({.counterAvailable = false});
+  const auto image = PatternImage(2 * kBlock, 8);
+  std::atomic<bool> done{false};
+  bool ok = false;
+  std::thread worker([&] {
+    ok = rig.engine->DownloadFirmware(image.data(), 2 * kBlock, 0);
+    done = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!done) {
+    ADD_FAILURE() << "the settle wait did not end";
+    std::abort();  // the worker still uses the rig
+  }
+  worker.join();
+  EXPECT_TRUE(ok);
+  ASSERT_GE(rig.sent.size(), 2u);
+  EXPECT_GE(rig.sent.back().at - rig.sent[rig.sent.size() - 2].at, 1.0);
+  EXPECT_EQ(rig.drive->programCount, 1);
+}
+
+TEST(Download, HoldsExclusiveAccessForTheWholeDownloadWhereOffered) {
+  const struct {
+    const char* name;
+    bool supported;
+    bool readBackFails;
+    bool ok;
+  } rows[] = {
+      {"offered", true, false, true},
+      {"offered, download fails", true, true, false},
+      {"refused", false, false, true},
+  };
+  const auto image = PatternImage(2 * kBlock, 9);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FlashRig rig({.exclusiveAccessSupported = row.supported});
+    if (row.readBackFails) rig.drive->readBackFaults.push_back({1, 3, 0});
+    EXPECT_EQ(rig.engine->DownloadFirmware(image.data(), 2 * kBlock, 0), row.ok);
+    EXPECT_EQ(rig.drive->programCount, row.ok ? 1 : 0);
+
+    ASSERT_EQ(rig.exclusive.size(), row.supported ? 2u : 1u);
+    const ExclusiveRequest& lock = rig.exclusive[0];
+    EXPECT_EQ(lock.requestType, 2u);
+    EXPECT_EQ(lock.flags, 0u);
+    EXPECT_EQ(lock.callerName, "Quorel");
+    EXPECT_EQ(lock.inBytes, 72u);
+    EXPECT_EQ(lock.commandsBefore, 0u);
+    if (row.supported) {
+      const ExclusiveRequest& unlock = rig.exclusive[1];
+      EXPECT_EQ(unlock.requestType, 3u);
+      EXPECT_EQ(unlock.commandsBefore, rig.sent.size());
+    }
+  }
+}
+
+TEST(Download, AspiTransportTakesNoExclusiveAccess) {
+  sim::SimMachine machine;
+  machine.ticksPerCounterRead = machine.counterFrequency / 10;
+  machine.platformId = 1;  // the 9x family: ASPI only
+  auto drive = machine.AddAspiDrive(0, 1);
+  PlatformTap tap(machine);
+  int exclusiveRequests = 0;
+  tap.beforeIoctl = [&](const IoctlCall& call) -> std::optional<bool> {
+    exclusiveRequests += call.code == win::kIoctlCdromExclusiveAccess;
+    return std::nullopt;
+  };
+  AtapiDevice engine;
+  ASSERT_TRUE(engine.SelectDevice(0));
+  ASSERT_TRUE(engine.UseAspi());
+  const auto image = PatternImage(2 * kBlock, 10);
+  EXPECT_TRUE(engine.DownloadFirmware(image.data(), 2 * kBlock, 0));
+  EXPECT_EQ(exclusiveRequests, 0);
+  EXPECT_EQ(drive->programmed, image);
+}
+
+}  // namespace
+}  // namespace quorel::test

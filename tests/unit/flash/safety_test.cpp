@@ -1,0 +1,245 @@
+// The download's safety property under randomized fault schedules (fixed seeds): the final
+// program command goes out only right after one attempt wrote and read back equal every block of
+// the whole image; a failed download never programs the drive; the part block and the image
+// bytes that reach the drive are the packaged ones.
+//
+// QUOREL_SAFETY_RUNS in the environment sets the number of schedules; ThreadSanitizer builds
+// run fewer by default, since every platform call costs far more there.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "flash/part_table.h"
+#include "unit/flash/flash_rig.h"
+
+namespace quorel::test {
+namespace {
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kDefaultRuns = 300;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kDefaultRuns = 300;
+#else
+constexpr int kDefaultRuns = 3000;
+#endif
+#else
+constexpr int kDefaultRuns = 3000;
+#endif
+
+int Runs() {
+  const char* text = std::getenv("QUOREL_SAFETY_RUNS");
+  const int runs = text != nullptr ? std::atoi(text) : 0;
+  return runs > 0 ? runs : kDefaultRuns;
+}
+
+constexpr double kTimeoutSeconds = 108000.0;
+
+// One pass-through command as the engine will judge it, and whether its data is the image's.
+struct Observed {
+  Cdb cdb{};
+  bool good = false;
+  bool dataIsImage = false;  // image writes: the bytes sent; reads: the bytes read back
+};
+
+bool IsFinal(const Cdb& cdb) {
+  return cdb[0] == 0x3B && (cdb[9] == 0x80 || cdb[9] == 0xA0);
+}
+
+// True when the commands just before index `final` complete one verified attempt: block by block
+// a good write of the image bytes and a good read-back of the same bytes, where a failed command
+// counts only when it was re-sent at once and the re-send was good.
+bool VerifiedAttemptPrecedes(const std::vector<Observed>& seen, size_t final, uint32_t blocks) {
+  int step = int(2 * blocks) - 1;  // odd: read of block step/2; even: its write
+  size_t i = final;
+  while (step >= 0) {
+    if (i == 0) return false;
+    --i;
+    const Observed& c = seen[i];
+    if (!c.good) {
+      if (i + 1 < final && seen[i + 1].good && seen[i + 1].cdb == c.cdb) continue;
+      return false;
+    }
+    const uint32_t offset = uint32_t(step / 2) * kBlock;
+    const Cdb expected =
+        step % 2 != 0 ? ReadBufferCdb(offset, kBlock) : WriteBufferCdb(offset, kBlock, 0x00);
+    if (c.cdb != expected || !c.dataIsImage) return false;
+    --step;
+  }
+  return true;
+}
+
+struct Schedule {
+  uint32_t blocks = 1;
+  uint8_t flashId[4] = {};
+  uint8_t bootCode = 0;
+  std::string text;  // for failure messages
+};
+
+Schedule RandomSchedule(std::mt19937& rng, sim::SimDrive& drive) {
+  Schedule s;
+  s.blocks = rng() % 64 == 0 ? 64 : 1 + rng() % 4;
+  const uint32_t part = rng() % 30;
+  if (part < uint32_t(kFlashPartCount)) {
+    std::memcpy(s.flashId, FlashPartTable[part], 4);
+  } else if (part < 28) {
+    for (uint8_t& b : s.flashId) b = uint8_t(rng());
+  }
+  std::memcpy(drive.flashId, s.flashId, 4);
+  s.bootCode = uint8_t(rng() % 2);
+  drive.becomingReadyPolls = rng() % 3 == 0 ? int(rng() % 4) : 0;
+  drive.unitAttention = rng() % 5 == 0;
+  s.text = "blocks " + std::to_string(s.blocks) + " part " + std::to_string(part);
+
+  static const int kOpcodes[] = {0x100, 0x00, 0x1B, 0xDF, 0x3B, 0x3B, 0x3C, 0x3C};
+  static const int kCounts[] = {1, 1, 2, 3, -1};
+  const int faults = int(rng() % 5);
+  for (int f = 0; f < faults; ++f) {
+    sim::Fault base;
+    base.opcode = kOpcodes[rng() % 8];
+    base.skip = int(rng() % (8 * s.blocks + 8));
+    base.count = kCounts[rng() % 5];
+    const uint32_t kind = rng() % 4;
+    s.text += "; kind " + std::to_string(kind) + " op " + std::to_string(base.opcode) + " skip " +
+              std::to_string(base.skip) + " count " + std::to_string(base.count);
+    if (kind == 0) {
+      drive.transportFaults.push_back(base);
+    } else if (kind == 1) {
+      sim::SimDrive::SenseFault fault;
+      static_cast<sim::Fault&>(fault) = base;
+      static const uint8_t kKeys[] = {2, 3, 4, 5, 6};
+      fault.key = kKeys[rng() % 5];
+      fault.asc = uint8_t(rng());
+      drive.senseFaults.push_back(fault);
+    } else if (kind == 2) {
+      sim::SimDrive::SlowFault fault;
+      static_cast<sim::Fault&>(fault) = base;
+      fault.seconds = rng() % 2 != 0 ? 30.0 : 200000.0;  // within or beyond the time-out
+      drive.slowFaults.push_back(fault);
+    } else {
+      drive.readBackFaults.push_back(
+          {int(rng() % s.blocks), int(1 + rng() % 4), int(rng() % kBlock)});
+    }
+  }
+  return s;
+}
+
+TEST(Safety, FinalCommandOnlyAfterAWholeVerifiedAttempt) {
+  const std::vector<uint8_t> pool = PatternImage(65 * kBlock, 0xC0FFEE);
+  const int runs = Runs();
+  int succeeded = 0, failed = 0, finalsChecked = 0;
+
+  for (int run = 0; run < runs; ++run) {
+    std::mt19937 rng(uint32_t(run) * 2654435761u + 1);
+    FlashRig rig;
+    const Schedule s = RandomSchedule(rng, *rig.drive);
+    const int32_t size = int32_t(s.blocks * kBlock);
+    const uint8_t* image = pool.data() + (rng() % kBlock);
+
+    std::vector<Observed> seen;
+    double sentAt = 0.0;
+    rig.tap->beforeIoctl = [&](const IoctlCall&) -> std::optional<bool> {
+      sentAt = rig.machine.NowSeconds();
+      return std::nullopt;
+    };
+    rig.tap->afterIoctl = [&](const IoctlCall& call, bool result) {
+      if (call.code != win::kIoctlScsiPassThroughDirect) return;
+      const ScsiPassThroughDirect& request = PassThroughOf(call);
+      Observed c;
+      c.cdb = ToCdb(request.Cdb);
+      c.good =
+          result && SenseKeyOf(call) == 0 && rig.machine.NowSeconds() - sentAt <= kTimeoutSeconds;
+      const uint32_t offset = uint32_t(c.cdb[3]) << 16 | uint32_t(c.cdb[4]) << 8 | c.cdb[5];
+      const bool imageBlock = (c.cdb == WriteBufferCdb(offset, kBlock, 0x00) ||
+                               c.cdb == ReadBufferCdb(offset, kBlock)) &&
+                              offset + kBlock <= uint32_t(size);
+      if (imageBlock && request.DataBuffer != nullptr) {
+        c.dataIsImage = std::memcmp(request.DataBuffer, image + offset, kBlock) == 0;
+      }
+      seen.push_back(c);
+    };
+
+    const bool ok = rig.engine->DownloadFirmware(image, size, s.bootCode);
+    SCOPED_TRACE("run " + std::to_string(run) + ": " + s.text);
+    ok ? ++succeeded : ++failed;
+
+    // Every final command follows a whole verified attempt, unless it is the re-send of a final
+    // command that failed in the transport.
+    for (size_t i = 0; i < seen.size(); ++i) {
+      if (!IsFinal(seen[i].cdb)) continue;
+      ASSERT_EQ(seen[i].cdb, WriteBufferCdb(0, 0, s.bootCode != 0 ? 0xA0 : 0x80));
+      if (i > 0 && IsFinal(seen[i - 1].cdb)) {
+        ASSERT_FALSE(seen[i - 1].good) << "programmed twice";
+        continue;
+      }
+      ASSERT_TRUE(VerifiedAttemptPrecedes(seen, i, s.blocks)) << "final command at " << i;
+      ++finalsChecked;
+    }
+    // Success means exactly that: the last command was a good final command.
+    const bool programmedAsSeen = !seen.empty() && IsFinal(seen.back().cdb) && seen.back().good;
+    ASSERT_EQ(ok, programmedAsSeen);
+    if (ok) {
+      ASSERT_EQ(rig.drive->programCount, 1);
+    }
+    // Whatever the drive programmed is the packaged image, byte for byte.
+    if (rig.drive->programCount > 0) {
+      ASSERT_EQ(rig.drive->programmed, std::vector<uint8_t>(image, image + size));
+    }
+    // Every image write carried the packaged bytes of its block.
+    for (const Observed& c : seen) {
+      if (c.cdb[0] == 0x3B && c.cdb[9] == 0x00 && c.cdb[8] == 0x00 && c.cdb[7] == 0x40) {
+        ASSERT_TRUE(c.dataIsImage);
+      }
+    }
+    // A part block that arrived is the packaged one for the drive's part.
+    if (!rig.drive->partBlock.empty()) {
+      const int entry = FindFlashPart(s.flashId);
+      ASSERT_GE(entry, 0);
+      const PartBlockLayout layout = LayoutOfPart(entry);
+      std::vector<uint8_t> expected(FlashPartTable[entry],
+                                    FlashPartTable[entry] + layout.headerBytes);
+      expected.insert(expected.end(), PartBlockData + layout.dataOffset,
+                      PartBlockData + layout.dataOffset + layout.blockBytes);
+      expected.resize(layout.transferBytes, 0);
+      ASSERT_EQ(rig.drive->partBlock, expected);
+    }
+  }
+  // The schedules must exercise both outcomes and reach the final command often.
+  EXPECT_GT(succeeded, runs / 4);
+  EXPECT_GT(failed, runs / 20);
+  EXPECT_GT(finalsChecked, runs / 4);
+}
+
+// The oracle must reject what it is there to catch.
+TEST(Safety, OracleRejectsUnverifiedAttempts) {
+  auto w = [](uint32_t n, bool good = true, bool data = true) {
+    return Observed{WriteBufferCdb(n * kBlock, kBlock, 0), good, data};
+  };
+  auto r = [](uint32_t n, bool good = true, bool data = true) {
+    return Observed{ReadBufferCdb(n * kBlock, kBlock), good, data};
+  };
+  const Observed fin{WriteBufferCdb(0, 0, 0x80), true, false};
+  const struct {
+    const char* name;
+    std::vector<Observed> seen;
+    bool verified;
+  } rows[] = {
+      {"whole attempt", {w(0), r(0), w(1), r(1), fin}, true},
+      {"re-sent write", {w(0), r(0), w(1, false), w(1), r(1), fin}, true},
+      {"block skipped", {w(0), r(0), r(1), fin}, false},
+      {"read-back differs", {w(0), r(0), w(1), r(1, true, false), fin}, false},
+      {"failed write not re-sent", {w(0), r(0), w(1, false), r(1), fin}, false},
+      {"wrong bytes written", {w(0, true, false), r(0), w(1), r(1), fin}, false},
+      {"attempt incomplete", {w(1), r(1), fin}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(VerifiedAttemptPrecedes(row.seen, row.seen.size() - 1, 2), row.verified);
+  }
+}
+
+}  // namespace
+}  // namespace quorel::test
