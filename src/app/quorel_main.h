@@ -45,9 +45,14 @@ class TQuorelMain {
 
  private:
   void FillDriveList();
-  bool DriveStartup();  // false when start-up must end
+  bool DriveStartup();      // false when start-up must end
+  bool ConfirmNotice();     // false when the notice was not answered yes
+  bool CreateJobEngines();  // false when the handler must end
+  void StartWorker(int job);
   void CheckDiscAndTray(AtapiDevice& engine);
   void FinishUpdate();
+  void RereadDrives();
+  void DeleteJobEngines();
   void SetProgressPosition(int position);
 
   MainView& view;
@@ -61,7 +66,9 @@ class TQuorelMain {
   int32_t jobCount = 0;
   int32_t runningWorkers = 0;
   uint8_t allSucceeded = 0;
-  bool preparing = false;  // inside cmdUpdateClick, still starting workers
+  bool preparing = false;                  // inside cmdUpdateClick, still starting workers
+  bool finishing = false;                  // the last completion is re-reading the drives
+  int16_t jobListIndex[kMaxDevices] = {};  // the list index each job engine was asked to address
 
   // The current bank image, recomputed for each drive before its worker starts.
   const uint8_t* imagePointer = nullptr;

@@ -1,0 +1,446 @@
+#include "app/quorel_main.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "app/texts.h"
+#include "package/compat.h"
+
+namespace quorel {
+
+namespace {
+
+constexpr int kProgressMaximum = 330;  // 33 s at one step per 100 ms tick
+constexpr int kReadyLimitSeconds = 120;
+constexpr uint8_t kSenseNotReady = 0x02;
+constexpr uint8_t kAscMediumNotPresent = 0x3A;
+
+// A fixed-width field of an entry as a text, even if its terminating zero is missing.
+template <size_t N>
+std::string Field(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+std::string ListLine(const DeviceEntry& entry) {
+  const std::string root = Field(entry.rootPath);
+  const std::string ident = Field(entry.identText);
+  const std::string revision = Field(entry.revision);
+  char line[96];
+  std::snprintf(line, sizeof line, text::kListLineFormat, entry.adapter, entry.path, entry.target,
+                entry.lun, root.c_str(), ident.c_str(), revision.c_str());
+  return line;
+}
+
+bool PresentAndUpdatable(const DeviceEntry* entry) {
+  return entry != nullptr && entry->present == 1 && entry->updatable == 1;
+}
+
+}  // namespace
+
+TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
+    : view(view), package(package) {
+  // Caption: the package's title, unless the block still carries the template's placeholder.
+  view.SetCaption(package.TitleText());
+  const std::string caption = view.Caption();
+  const std::string ruled = CaptionFor(caption.c_str(), package.VersionText());
+  if (ruled != caption) view.SetCaption(ruled);
+
+  settings = package.ReadSettings();
+  imagePointer = package.ImageArea();
+  imageStart = 0;
+  imageSize = 0;
+
+  if (settings.HOW_MANY_BIN == 0) {
+    view.ShowMessage(text::kNoFirmware, MessageKind::Error, MessageButtons::Ok);
+    view.Terminate();
+    return;
+  }
+  // A block that breaks the layout's limits would have the rules and the download read outside
+  // it; refuse it before any drive is touched.
+  const std::string fault = package.Validate();
+  if (!fault.empty()) {
+    view.ShowMessage(text::kInvalidPackage + fault, MessageKind::Error, MessageButtons::Ok);
+    view.Terminate();
+    return;
+  }
+
+  view.SetText(Control::lblMsg, "");
+  view.SetText(Control::lblPercent, text::kPercentZero);
+  SetProgressPosition(0);
+
+  if (!DriveStartup()) return;
+  if (settings.WARNING == 1 && !ConfirmNotice()) {
+    view.Terminate();
+    return;
+  }
+  view.RemoveCloseFromSystemMenu();
+  if (settings.AUTOMODE != 0) cmdUpdateClick();
+}
+
+TQuorelMain::~TQuorelMain() {
+  FormDestroy();
+  // Engines of an update whose workers are still running stay alive: a worker may still use its
+  // engine, and leaking it is the only safe choice at this point.
+  if (runningWorkers == 0) DeleteJobEngines();
+}
+
+bool TQuorelMain::UpdateRunning() const {
+  return preparing || finishing || runningWorkers > 0;
+}
+
+bool TQuorelMain::DriveStartup() {
+  detectedDrivesText.clear();
+  g_transportRequest = kTransportRequestAspi;
+
+  try {
+    listEngine = new AtapiDevice(true);
+  } catch (const std::exception&) {
+    listEngine = nullptr;
+  }
+  if (listEngine == nullptr) {
+    platform().MessageBoxA(text::kDeviceInitFailed, text::kDeviceInitFailedCaption,
+                           win::kMbOk | win::kMbIconError);
+    view.Terminate();
+    view.ProcessMessages();
+    return false;
+  }
+
+  FillDriveList();
+  listEngine->CloseDevice();
+  cboDrivesChange();
+
+  int updatable = 0;
+  for (unsigned i = 0; i < listEngine->DeviceCount(); ++i) {
+    if (PresentAndUpdatable(listEngine->GetEntry(i))) ++updatable;
+  }
+  if (updatable == 0) {
+    std::string message = text::kNoMatch;
+    message += text::kNoMatchLead;
+    message += package.DriveName();
+    message += text::kNoMatchDriveEnd;
+    message += text::kDetectedDrives;
+    message += detectedDrivesText;
+    view.ShowMessage(message, MessageKind::Error, MessageButtons::Ok);
+    view.Terminate();
+    return false;
+  }
+  return true;
+}
+
+bool TQuorelMain::ConfirmNotice() {
+  std::string notice = text::kNoticeLead;
+  notice += package.DriveName();
+  notice += text::kNoticeDriveEnd;
+  notice += text::kNoticeHeading;
+  notice += text::kNoticeItem1;
+  notice += text::kNoticeItem2;
+  if (settings.NBWARNING == 1) notice += text::kNoticeItem3;
+  notice += text::kNoticeQuestion;
+  return view.ShowMessage(notice, MessageKind::Warning, MessageButtons::YesNo) ==
+         MessageResult::Yes;
+}
+
+void TQuorelMain::FillDriveList() {
+  view.ClearDrives();
+  detectedDrivesText.clear();
+  if (listEngine == nullptr) return;
+
+  const unsigned count = listEngine->DeviceCount();
+  for (unsigned i = 0; i < count; ++i) {
+    const DeviceEntry* entry = listEngine->GetEntry(i);
+    if (entry == nullptr) continue;
+    const std::string line = ListLine(*entry);
+    detectedDrivesText += line;
+    detectedDrivesText += '\n';
+    view.AddDrive(line);
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    if (DeviceEntry* entry = listEngine->GetEntry(i)) {
+      ApplyCompatibilityRules(*entry, package, settings);
+    }
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    if (PresentAndUpdatable(listEngine->GetEntry(i))) {
+      view.SelectDrive(static_cast<int>(i));
+      break;
+    }
+  }
+}
+
+void TQuorelMain::cboDrivesChange() {
+  if (listEngine == nullptr) return;
+  const int selected = view.SelectedDrive();
+  if (selected < 0) return;
+  const DeviceEntry* entry = listEngine->GetEntry(static_cast<unsigned>(selected));
+  if (entry == nullptr) return;
+
+  if (entry->updatable == 0) {
+    view.SetEnabled(Control::cmdUpdate, false);
+    view.SetVisible(Control::lblOldFW, false);
+    view.SetVisible(Control::lblNewFW, false);
+    view.SetText(Control::lblUpdateMsg, text::kNotAllowed);
+    view.SetColor(Control::lblUpdateMsg, kColorMaroon);
+    return;
+  }
+  view.SetEnabled(Control::cmdUpdate, !UpdateRunning());
+  view.SetVisible(Control::lblOldFW, true);
+  view.SetVisible(Control::lblNewFW, true);
+  view.SetText(Control::lblUpdateMsg, text::kWillBeUpdated);
+  view.SetColor(Control::lblUpdateMsg, kColorBlack);
+  view.SetText(Control::lblNewFW, package.NewRevisionText(entry->bankIndex));
+  view.SetText(Control::lblOldFW, Field(entry->revision));
+  listEngine->SelectDevice(static_cast<int16_t>(selected));
+}
+
+void TQuorelMain::cmdUpdateClick() {
+  // One update at a time: the button is disabled meanwhile, but the handler guards itself too.
+  if (UpdateRunning() || listEngine == nullptr) return;
+
+  jobCount = 0;
+  preparing = true;
+  if (!CreateJobEngines()) {
+    preparing = false;
+    return;
+  }
+  if (jobCount == 0) {  // automatic mode with no drive to update: nothing changes
+    preparing = false;
+    return;
+  }
+
+  view.SetUpdateRunning(true);
+  runningWorkers = 0;
+  for (int k = 0; k < jobCount; ++k) StartWorker(k);
+  preparing = false;
+
+  if (runningWorkers == 0) {
+    // Every worker finished while later drives were being prepared (or none could start): their
+    // completions were held back, so the update ends here, once.
+    FinishUpdate();
+    return;
+  }
+  progressMin = 0;
+  progressMax = kProgressMaximum;
+  progressStep = 1;
+  view.SetProgressRange(progressMin, progressMax);
+  view.SetTimerEnabled(true);
+  view.SetEnabled(Control::cmdUpdate, false);
+  view.SetEnabled(Control::cmdClose, false);
+  view.SetColor(Control::lblMsg, kColorMaroon);
+}
+
+bool TQuorelMain::CreateJobEngines() {
+  const auto addJob = [this](int16_t listIndex) {
+    AtapiDevice* engine = new AtapiDevice(false);
+    jobEngines[jobCount] = engine;
+    jobListIndex[jobCount] = listIndex;
+    ++jobCount;
+    listEngine->CopyInto(engine);
+    engine->SelectDevice(listIndex);
+  };
+
+  try {
+    if (settings.AUTOMODE == 0) {
+      const int selected = view.SelectedDrive();
+      const DeviceEntry* entry =
+          selected < 0 ? nullptr : listEngine->GetEntry(static_cast<unsigned>(selected));
+      if (entry == nullptr) return false;
+      if (entry->upToDate == 1 && settings.N2OMESSAGE != 0) {
+        const std::string question = std::string(text::kAlreadyUpdated) + text::kContinueQuestion;
+        if (view.ShowMessage(question, MessageKind::Warning, MessageButtons::YesNo) !=
+            MessageResult::Yes) {
+          view.Terminate();
+          return false;
+        }
+      }
+      addJob(static_cast<int16_t>(selected));
+    } else {
+      const unsigned count = listEngine->DeviceCount();
+      for (unsigned i = 0; i < count && jobCount < kMaxDevices; ++i) {
+        if (PresentAndUpdatable(listEngine->GetEntry(i))) addJob(static_cast<int16_t>(i));
+      }
+    }
+  } catch (...) {
+    // An engine that cannot be built leaves no half-made update behind.
+    DeleteJobEngines();
+    jobCount = 0;
+    preparing = false;
+    throw;
+  }
+  return true;
+}
+
+void TQuorelMain::StartWorker(int k) {
+  AtapiDevice* engine = jobEngines[k];
+  const int16_t listIndex = jobListIndex[k];
+  // A drive its job engine could not address (opened by another program in the meantime) is
+  // neither checked nor written; the update reports it as failed.
+  if (engine->CurrentIndex() != listIndex) {
+    engine->FlashResult = kFlashFailed;
+    return;
+  }
+
+  const DeviceEntry* entry = listEngine->GetEntry(static_cast<unsigned>(listIndex));
+  const BankImage bank = package.Bank(entry != nullptr ? entry->bankIndex : 0);
+  imageSize = bank.sizeBytes;
+  imageStart = bank.startBytes;
+  imagePointer = bank.image;
+
+  FlashJob job;
+  job.engine = engine;
+  job.image = imagePointer;
+  job.size = imageSize;
+  job.bootCode = settings.BOOTCODE != 0 ? 1 : 0;
+  job.window = this;
+
+  if (settings.CHKDISC == 1) CheckDiscAndTray(*engine);
+
+  // Counted before the thread exists, so that its completion always finds itself counted.
+  ++runningWorkers;
+  try {
+    new Parser(job, [this](Parser* sender) { WorkerFinished(sender); });
+  } catch (const std::exception&) {
+    --runningWorkers;
+    engine->FlashResult = kFlashFailed;
+  }
+}
+
+void TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
+  view.SetText(Control::lblMsg, text::kCheckDiscTray);
+  for (;;) {
+    if (engine.IsDiscAbsent()) {
+      if (!engine.IsTrayOpen()) return;
+    } else {
+      view.SetText(Control::lblMsg, text::kTrayOut);
+      engine.TrayOut();
+      engine.WaitReady(kReadyLimitSeconds);
+      const bool trayCameOut = engine.SenseIs(kSenseNotReady, kAscMediumNotPresent);
+      view.ShowMessage(trayCameOut ? text::kRemoveDisc : text::kDiscLocked, MessageKind::Warning,
+                       MessageButtons::Ok);
+    }
+    view.SetText(Control::lblMsg, text::kTrayIn);
+    engine.TrayIn();
+    view.SetText(Control::lblMsg, text::kWaitingReady);
+    engine.WaitReady(kReadyLimitSeconds);
+    if (engine.IsTrayOpen()) {
+      view.ShowMessage(text::kPushTrayIn, MessageKind::Warning, MessageButtons::Ok);
+    }
+  }
+}
+
+void TQuorelMain::tmrTimer() {
+  if (progressPosition >= progressMax) {
+    view.SetText(Control::lblMsg, text::kProgrammingFull);
+    return;
+  }
+  SetProgressPosition(std::min(progressPosition + progressStep, progressMax));
+  const int range = progressMax - progressMin;
+  const int percent = range > 0 ? (progressPosition - progressMin) * 100 / range : 100;
+  view.SetText(Control::lblPercent, std::to_string(percent) + text::kPercentSuffix);
+  view.SetText(Control::lblMsg,
+               std::string(text::kProgramming) + std::string(progressPosition % 10, '.'));
+}
+
+void TQuorelMain::WorkerFinished(Parser* /*sender*/) {
+  if (runningWorkers <= 0) return;  // not a worker of this update
+  --runningWorkers;
+  // While the Update handler is still preparing later drives, a completion only counts down;
+  // the handler finishes the update itself if nothing is left running when it is done.
+  if (runningWorkers > 0 || preparing) return;
+  FinishUpdate();
+}
+
+void TQuorelMain::FinishUpdate() {
+  finishing = true;
+  view.SetTimerEnabled(false);
+  allSucceeded = 1;
+  for (int k = 0; k < jobCount; ++k) {
+    if (jobEngines[k] != nullptr && jobEngines[k]->FlashResult != 0) allSucceeded = 0;
+  }
+  DeleteJobEngines();
+
+  SetProgressPosition(progressMax);
+  view.SetText(Control::lblPercent, text::kPercentFull);
+  view.SetText(Control::lblMsg, text::kInquiry);
+  view.ProcessMessages();
+
+  RereadDrives();
+
+  finishing = false;
+  view.SetUpdateRunning(false);
+  view.SetEnabled(Control::cmdUpdate, true);
+  view.SetEnabled(Control::cmdClose, true);
+
+  if (allSucceeded == 0) {
+    view.ShowMessage(text::kFlashFailed, MessageKind::Error, MessageButtons::Ok);
+    view.Terminate();
+    return;
+  }
+  view.SetColor(Control::lblMsg, kColorNavy);
+  view.SetText(Control::lblMsg, text::kDone);
+  view.ShowMessage(text::kFlashSucceeded, MessageKind::Information, MessageButtons::Ok);
+  view.SetText(Control::lblMsg, "");
+  cboDrivesChange();
+  view.SetText(Control::lblPercent, text::kPercentZero);
+  SetProgressPosition(0);
+
+  if (settings.REBOOT != 0) {
+    Restart(osInfo, win::kEwxReboot);
+    view.Terminate();
+  } else if (settings.CLOSEAP != 0) {
+    view.Terminate();
+  }
+}
+
+void TQuorelMain::RereadDrives() {
+  if (listEngine == nullptr) return;
+  if (settings.AUTOMODE == 0) {
+    const int selected = view.SelectedDrive();
+    // The updated drive is read again even when the user picked another line meanwhile, so that
+    // its entry carries the revision it has now.
+    const int16_t updated = jobCount > 0 ? jobListIndex[0] : -1;
+    if (updated >= 0 && updated != selected && listEngine->SelectDevice(updated)) {
+      listEngine->ReadIdentity();
+    }
+    if (selected >= 0 && listEngine->SelectDevice(static_cast<int16_t>(selected))) {
+      listEngine->ReadIdentity();
+    }
+    FillDriveList();
+    view.SelectDrive(selected);
+  } else {
+    const unsigned count = listEngine->DeviceCount();
+    for (unsigned i = 0; i < count; ++i) {
+      if (listEngine->SelectDevice(static_cast<int16_t>(i))) listEngine->ReadIdentity();
+    }
+    FillDriveList();
+    listEngine->CloseDevice();
+  }
+}
+
+void TQuorelMain::DeleteJobEngines() {
+  for (AtapiDevice*& engine : jobEngines) {
+    delete engine;
+    engine = nullptr;
+  }
+}
+
+void TQuorelMain::cmdCloseClick() {
+  // Never while an update runs: a flash cut short leaves a drive that no longer starts.
+  if (UpdateRunning()) return;
+  view.Terminate();
+}
+
+void TQuorelMain::FormDestroy() {
+  delete listEngine;
+  listEngine = nullptr;
+}
+
+void TQuorelMain::SetProgressPosition(int position) {
+  progressPosition = position;
+  view.SetProgressPosition(position);
+}
+
+}  // namespace quorel

@@ -1,0 +1,25 @@
+// The window-thread dispatcher of the Windows build: work is sent to the main window as a
+// message, so it runs on the window thread while the sending thread waits.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/platform.h"
+
+namespace quorel {
+
+class Win32UiDispatcher : public UiDispatcher {
+ public:
+  // The window whose procedure runs the work (it handles ui::kRunWorkMessage); null detaches.
+  void Attach(HWND window) { window_.store(window); }
+
+  // Without an attached window the work is dropped: the program is ending.
+  void RunOnUiThread(const std::function<void()>& work) override;
+
+ private:
+  std::atomic<HWND> window_{nullptr};
+};
+
+}  // namespace quorel
