@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/win32/single_instance.h"
+#include "app/win32/ui_dispatcher.h"
+#include "window_fixture.h"
+
+namespace quorel::testing {
+namespace {
+
+class DispatcherTest : public WindowTest {
+ protected:
+  Win32UiDispatcher dispatcher;
+};
+
+TEST_F(DispatcherTest, WorkRunsOnTheWindowThreadBeforeTheCallReturns) {
+  dispatcher.Attach(window.hwnd());
+  const DWORD windowThread = GetCurrentThreadId();
+  DWORD ranOn = 0;
+  int seenAfterReturn = -1;
+  std::atomic<bool> done{false};
+  int counter = 0;
+  std::thread worker([&] {
+    dispatcher.RunOnUiThread([&] {
+      ranOn = GetCurrentThreadId();
+      ++counter;
+    });
+    seenAfterReturn = counter;  // the work has run by now
+    done = true;
+  });
+  ASSERT_TRUE(PumpUntil([&] { return done.load(); }));
+  worker.join();
+  EXPECT_EQ(ranOn, windowThread);
+  EXPECT_EQ(seenAfterReturn, 1);
+
+  // From the window thread itself the work runs at once.
+  dispatcher.RunOnUiThread([&] { ++counter; });
+  EXPECT_EQ(counter, 2);
+}
+
+TEST_F(DispatcherTest, DetachedDispatcherDropsWork) {
+  bool ran = false;
+  dispatcher.RunOnUiThread([&] { ran = true; });
+  dispatcher.Attach(window.hwnd());
+  dispatcher.Attach(nullptr);
+  dispatcher.RunOnUiThread([&] { ran = true; });
+  EXPECT_FALSE(ran);
+}
+
+TEST(SingleInstance, SecondHolderOfTheNameIsRefused) {
+  const char* name = "Global\\Quorel.Test.SingleInstance";
+  {
+    SingleInstance first(name);
+    EXPECT_FALSE(first.AlreadyRunning());
+    SingleInstance second(name);
+    EXPECT_TRUE(second.AlreadyRunning());
+    SingleInstance other("Global\\Quorel.Test.Other");
+    EXPECT_FALSE(other.AlreadyRunning());
+  }
+  // Released with its holders.
+  SingleInstance again(name);
+  EXPECT_FALSE(again.AlreadyRunning());
+}
+
+}  // namespace
+}  // namespace quorel::testing
