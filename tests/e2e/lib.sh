@@ -1,0 +1,315 @@
+# Helpers of the end-to-end scenarios; sourced by run-all, scripts/demo and scripts/screenshots.
+# Expects: E2E_ROOT (repository), E2E_WORK (scratch directory), E2E_WIN32 (Windows build),
+# E2E_PACK (quorel-pack).
+
+# shellcheck disable=SC2034  # the texts at the end are used by the scenario scripts
+
+e2e_log() { printf '%s\n' "$*" >&2; }
+
+# ---- Packages ----
+
+# make_package NAME [KEY=VALUE ...]: the shipped description with some settings changed, packed
+# into $E2E_WORK/pkg/NAME.exe.
+make_package() {
+  local name=$1
+  shift
+  local dir=$E2E_WORK/pkg
+  mkdir -p "$dir"
+  if [ ! -f "$dir/demo-fw.bin" ]; then
+    "$E2E_PACK" --make-demo-image KM0P "$dir/demo-fw.bin" >/dev/null
+  fi
+  local ini=$dir/$name.ini
+  cp "$E2E_ROOT/examples/qvx270t.ini" "$ini"
+  local setting key value
+  for setting in "$@"; do
+    key=${setting%%=*}
+    value=${setting#*=}
+    grep -Eq "^[[:space:]]*${key}[[:space:]]*=" "$ini" || {
+      e2e_log "make_package: no setting $key"
+      return 1
+    }
+    sed -i -E "s/^[[:space:]]*${key}[[:space:]]*=.*/$key = $value/" "$ini"
+  done
+  "$E2E_PACK" "$E2E_WIN32/src/app/win32/quorel.exe" "$ini" "$dir/$name.exe" >"$dir/$name.pack.log" 2>&1 || {
+    e2e_log "make_package: quorel-pack refused $name:"
+    cat "$dir/$name.pack.log" >&2
+    return 1
+  }
+}
+
+# patch_block FILE OLD NEW: replaces the byte string OLD, which must occur exactly once in FILE,
+# by NEW of the same length; for packages that the packaging tool rightly refuses to make.
+patch_block() {
+  perl -e '
+    my ($file, $old, $new) = @ARGV;
+    die "patch_block: lengths differ\n" unless length($old) == length($new);
+    open(my $in, "<:raw", $file) or die "$file: $!\n";
+    local $/; my $data = <$in>; close $in;
+    my @at; my $pos = -1;
+    while (($pos = index($data, $old, $pos + 1)) >= 0) { push @at, $pos; }
+    die "$file: \"$old\" found " . scalar(@at) . " times\n" unless @at == 1;
+    substr($data, $at[0], length($new)) = $new;
+    open(my $out, ">:raw", $file) or die "$file: $!\n";
+    print $out $data; close $out;' "$1" "$2" "$3"
+}
+
+# ---- Prefixes ----
+
+# make_base_prefix DIR: a 32-bit prefix with the test ASPI manager in its system directory, the
+# window driver in C:\quorel, and the relay trace limited to the restart request.
+make_base_prefix() {
+  local prefix=$1
+  (
+    export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+    wineboot -i >/dev/null 2>&1
+    local system32=$prefix/drive_c/windows/system32
+    # Replace Wine's own stub, whatever the case of its name, so only one file answers.
+    find "$system32" -maxdepth 1 -iname wnaspi32.dll -delete
+    cp "$E2E_WIN32/tests/e2e/WNASPI32.dll" "$system32/wnaspi32.dll"
+    mkdir -p "$prefix/drive_c/quorel"
+    cp "$E2E_WIN32/tests/e2e/quorel-uidriver.exe" "$prefix/drive_c/quorel/"
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.ExitWindowsEx' /f >/dev/null 2>&1
+    wineserver -w
+  )
+}
+
+# use_prefix BASE DIR: a fresh copy of the base prefix for one scenario; exports WINEPREFIX.
+use_prefix() {
+  rm -rf "$2"
+  cp -a "$1" "$2"
+  export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all
+}
+
+# set_windows_version win98|winxp|...: what GetVersionExA reports in the current prefix.
+set_windows_version() {
+  wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+  wineserver -w
+}
+
+# ---- The program ----
+
+# install_flasher EXE: the packed program as C:\quorel\quorel.exe of the current prefix.
+install_flasher() {
+  cp "$1" "$WINEPREFIX/drive_c/quorel/quorel.exe"
+}
+
+# sim_scenario: the simulated machine (scenario file format, from stdin) for the next runs.
+sim_scenario() {
+  cat >"$SCN_DIR/machine.ini"
+}
+
+# start_quorel [WINEDEBUG]: runs C:\quorel\quorel.exe in the background against the simulated
+# machine; QUOREL_PID is its wine process. Output goes to quorel.out. With DRV_DESKTOP set, the
+# program runs in a Wine virtual desktop of that name and size DRV_DESKTOP_SIZE (800x600), so
+# that frame and caption show without a window manager.
+start_quorel() {
+  local debug=${1:--all}
+  local run=('C:\quorel\quorel.exe')
+  if [ -n "${DRV_DESKTOP:-}" ]; then
+    run=(explorer "/desktop=$DRV_DESKTOP,${DRV_DESKTOP_SIZE:-800x600}" "${run[@]}")
+  fi
+  (
+    cd "$WINEPREFIX/drive_c/quorel" &&
+      QUOREL_SIM_SCENARIO=$SCN_DIR/machine.ini QUOREL_SIM_LOG=$SCN_DIR/sim.log \
+        WINEDLLOVERRIDES=wnaspi32=n WINEDEBUG=$debug exec wine "${run[@]}"
+  ) >>"$SCN_DIR/quorel.out" 2>&1 &
+  QUOREL_PID=$!
+}
+
+# wait_quorel SECONDS: waits for the program started last to end; false on time-out.
+wait_quorel() {
+  local limit=$(($(date +%s) + $1))
+  while kill -0 "$QUOREL_PID" 2>/dev/null; do
+    [ "$(date +%s)" -lt "$limit" ] || return 1
+    sleep 0.2
+  done
+  wait "$QUOREL_PID" 2>/dev/null || true
+}
+
+# drv ARGS...: the window driver; its output also goes to the scenario's transcript.
+drv() {
+  local out status
+  out=$(wine 'C:\quorel\quorel-uidriver.exe' ${DRV_DESKTOP:+--desktop "$DRV_DESKTOP"} "$@" \
+    2>>"$SCN_DIR/driver.err" | tr -d '\r')
+  status=${PIPESTATUS[0]}
+  printf '%s\n' "$out" >>"$SCN_DIR/transcript"
+  printf '%s\n' "$out"
+  return "$status"
+}
+
+# ---- Checks ----
+
+fail() {
+  printf '    %s\n' "$*" >>"$SCN_DIR/failures"
+}
+
+expect_eq() {  # ACTUAL EXPECTED WHAT
+  [ "$1" == "$2" ] || fail "$3: got [$1], want [$2]"
+}
+
+# expect_dialog CAPTION ICON TEXT [SECONDS]: the next message dialog, TEXT in the driver's
+# escaped form (\n for a line feed).
+expect_dialog() {
+  local out
+  if ! out=$(drv wait-dialog "${4:-60}"); then
+    fail "no dialog \"$3\": $(printf '%s' "$out" | tail -1)"
+    return 1
+  fi
+  expect_eq "$(sed -n 's/^DIALOG caption=\(.*\) icon=.*/\1/p' <<<"$out")" "$1" "dialog caption"
+  expect_eq "$(sed -n 's/^DIALOG .* icon=\(.*\)$/\1/p' <<<"$out")" "$2" "dialog icon"
+  expect_eq "$(sed -n 's/^TEXT //p' <<<"$out")" "$3" "dialog text"
+}
+
+answer() {  # yes|no|ok
+  drv answer "$1" >/dev/null || fail "could not answer $1"
+}
+
+control_text() {  # NAME
+  drv text "$1" | sed -n 's/^TEXT //p'
+}
+
+expect_text() {  # NAME EXPECTED
+  expect_eq "$(control_text "$1")" "$2" "$1"
+}
+
+# control_field NAME FIELD: a field (enabled, visible, ink, ...) of a control's CONTROL line.
+control_field() {
+  drv controls | sed -n "s/^CONTROL name=$1 .* $2=\([^ ]*\).*/\1/p"
+}
+
+expect_exit() {  # SECONDS
+  wait_quorel "${1:-30}" || fail "the program did not end"
+}
+
+# ---- The simulated machine's log ----
+
+# exec_lines [DRIVE]: the commands executed, optionally for one drive number.
+exec_lines() {
+  if [ -n "${1:-}" ]; then
+    grep "^EXEC .* drive=$1 " "$SCN_DIR/sim.log" || true
+  else
+    grep '^EXEC ' "$SCN_DIR/sim.log" || true
+  fi
+}
+
+field() {  # NAME: the value of NAME=... on each input line
+  sed -n "s/.* $1=\([^ ]*\).*/\1/p"
+}
+
+# writes_to DRIVE: number of WRITE BUFFER commands the drive received.
+writes_to() {
+  exec_lines "$1" | field cdb | grep -c '^3B' || true
+}
+
+# download_stream DRIVE: "cdb dir len" of each command of the drive's download, which its worker
+# thread sends: the thread that sent the drive its first WRITE BUFFER.
+download_stream() {
+  local tid
+  tid=$(exec_lines "$1" | grep ' cdb=3B' | head -1 | field tid)
+  [ -n "$tid" ] || return 0
+  exec_lines "$1" | grep " tid=$tid " | awk '{
+    for (i = 1; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+    print v["cdb"], v["dir"], v["len"] }'
+}
+
+# expected_download CONTROL PARTBLOCK_LENGTH: the download of the 1 MiB image after the readiness
+# polls, for a drive whose part block goes out with control 7Fh; CONTROL is the final command's.
+expected_download() {
+  printf '1B0000000000000000000000 none 0\n'
+  printf 'DF1100000000000000000000 in 128\n'
+  printf '3B0501000000%06X7F0000 out %d\n' "$2" "$2"
+  local n
+  for ((n = 0; n < 64; ++n)); do
+    printf '3B0501%06X004000000000 out 16384\n' $((n * 16384))
+    printf '3C0101%06X004000000000 in 16384\n' $((n * 16384))
+  done
+  printf '3B0501000000000000%s0000 none 0\n' "$1"
+}
+
+# check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's command stream is the readiness polls
+# and then exactly the expected download, and the bytes it was sent are the packaged image.
+check_download() {
+  local stream polls
+  stream=$(download_stream "$1")
+  polls=$(awk '$1 == "000000000000000000000000" { ++n; next } { exit } END { print n + 0 }' <<<"$stream")
+  [ "$polls" -ge 2 ] || fail "drive $1: $polls TEST UNIT READY before the download, want 2 or more"
+  if ! diff <(tail -n +$((polls + 1)) <<<"$stream") <(expected_download "$2" "$3") >"$SCN_DIR/stream.diff"; then
+    fail "drive $1: command stream differs from the download sequence (stream.diff)"
+  fi
+  local want got
+  want=$(drv fnv1a "Z:$E2E_WORK/pkg/demo-fw.bin" 16384)
+  got=$(exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]\{6\}004000' | field hash | tr 'a-f' 'A-F')
+  expect_eq "$(tr 'a-f' 'A-F' <<<"$want" | tr '\n' ' ')" "$(tr '\n' ' ' <<<"$got")" \
+    "drive $1: hashes of the 64 blocks written"
+  cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
+    fail "drive $1: the programmed image is not the packaged image"
+}
+
+# ---- Texts the scenarios expect, in the driver's escaped form ----
+
+NOTICE='This flash utility only supports TARN-EX DVDRW QVX-270T drive.\n\nNOTICE : \n\n1> Please REMOVE disc and close all applications before running this utility !\n2> Don'"'"'t turn off the system while flash is in progress. \n\nDo you wish to continue ?'
+NO_MATCH='No matched drive detected !\nThis utility is only for TARN-EX DVDRW QVX-270T drive.\n\nDetected drives :\n'
+SUCCESS='Firmware has been updated successfully !'
+FAILURE='Unable to flash firmware. Please contact with your vendor !'
+WILL_BE_UPDATED='It will be updated from             to'
+NOT_ALLOWED='This drive is not allowed to be updated.'
+NAVY=000080
+MAROON=800000
+BLACK=000000
+
+# drive_line ADAPTER PATH TARGET LUN ROOT IDENT REVISION: a line of the drive list.
+drive_line() {
+  printf '%2d-%d-%d-%d %.2s%24s %4s' "$@"
+}
+
+# start_ready_window: accepts the start-up notice and waits for the window.
+start_ready_window() {
+  expect_dialog Warning exclamation "$NOTICE" || return 1
+  answer yes
+  drv wait-window 30 >/dev/null || {
+    fail "the main window did not appear"
+    return 1
+  }
+}
+
+# count_log REGEX: lines of the simulator's log that match (0 when there is no log).
+count_log() {
+  if [ -f "$SCN_DIR/sim.log" ]; then grep -c "$1" "$SCN_DIR/sim.log"; else echo 0; fi
+}
+
+# ---- Screenshots ----
+
+# screenshot_update DIR: runs one manual update of the installed flasher in a Wine virtual
+# desktop and saves 1-notice.png, 2-ready.png, 3-updating.png, 4-success.png and, when the
+# package lets the window stay, 5-updated.png in DIR. Needs an X display (Xvfb).
+screenshot_update() {
+  local dir=$1
+  mkdir -p "$dir"
+  local DRV_DESKTOP=${DRV_DESKTOP:-quorel}
+  shoot() {
+    sleep 0.7  # let the desktop repaint
+    import -window root "$dir/$1.png"
+  }
+  start_quorel "${2:--all}"
+  expect_dialog Warning exclamation "$NOTICE" || return 1
+  shoot 1-notice
+  answer yes
+  drv wait-window 30 >/dev/null || {
+    fail "the main window did not appear"
+    return 1
+  }
+  shoot 2-ready
+  drv click Update >/dev/null || fail "cannot click Update"
+  drv wait-text lblMsg Programming 30 >/dev/null || fail "no progress shown"
+  sleep 2
+  shoot 3-updating
+  expect_dialog Information information "$SUCCESS" 180 || return 1
+  shoot 4-success
+  answer ok
+  if wait_quorel 3; then
+    return 0  # REBOOT or CLOSEAP ended it
+  fi
+  shoot 5-updated
+  drv click Close >/dev/null
+  wait_quorel 30
+}
