@@ -1,5 +1,6 @@
 // AtapiDevice as a whole: construction and destruction, discovery of the optical drives through
 // the ASPI manager or the drive letters, the device list and addressing one drive.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -118,6 +119,9 @@ AtapiDevice::~AtapiDevice() {
 // Discovery
 
 void AtapiDevice::ScanDrives() {
+  // A drive addressed before the scan would keep its handle and address under an index that
+  // may now hold another drive.
+  CloseDevice();
   for (;;) {
     std::memset(deviceList, 0, sizeof deviceList);
     deviceCount = 0;
@@ -131,8 +135,10 @@ void AtapiDevice::ScanDrives() {
       ++deviceCount;
       entry.viaAspi = useAspi ? 1 : 0;
     }
-    // The manager misses drives the system knows: go through the drive letters instead.
-    if (useAspi && osInfo.isNtFamily != 0 && CountOpticalLetters() > deviceCount) {
+    // The manager misses drives the system knows: go through the drive letters instead. A full
+    // list misses nothing that the letters could add.
+    if (useAspi && osInfo.isNtFamily != 0 &&
+        std::min<int>(CountOpticalLetters(), kMaxDevices) > deviceCount) {
       useAspi = false;
       UnloadAspi();
       continue;
@@ -337,8 +343,10 @@ uint8_t AtapiDevice::IsPresent(int16_t index) const {
 }
 
 bool AtapiDevice::SelectDevice(int16_t index) {
+  // Checked first: the markers 127 and -1 of currentIndex are no slots to "stay" on.
+  if (!ValidIndex(index)) return false;
   if (index == currentIndex) return true;
-  if (!ValidIndex(index) || deviceList[index].present == 0) return false;
+  if (deviceList[index].present == 0) return false;
   if (IsOpen(driveHandle)) CloseDevice();
 
   DeviceEntry const& entry = deviceList[index];

@@ -153,19 +153,22 @@ static_assert(offsetof(ScsiPassThroughDirect, Cdb) == 28);
 static_assert(sizeof(PassThroughRequest) == 80);
 static_assert(kPassThroughSenseOffset == 48);
 static_assert(sizeof(SRB_ExecSCSICmd) == 80);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Target) == 8);
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufLen) == 12);
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufPointer) == 16);
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_SenseLen) == 20);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_CDBLen) == 21);
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_PostProc) == 24);
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 48);
 static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 64);
 static_assert(sizeof(SRB_HAInquiry) == 60);
 static_assert(offsetof(SRB_HAInquiry, HA_Count) == 8);
 static_assert(sizeof(SRB_GDEVBlock) == 12);
+static_assert(offsetof(SRB_GDEVBlock, SRB_Target) == 8);
 static_assert(offsetof(SRB_GDEVBlock, SRB_DeviceType) == 10);
 static_assert(sizeof(SRB_RescanPort) == 8);
 #endif
-static_assert(sizeof(ScsiAddress) == 8);
+static_assert(sizeof(ScsiAddress) == 8 && offsetof(ScsiAddress, PortNumber) == 4);
 static_assert(sizeof(StoragePropertyQuery) == 12);
 
 }  // namespace quorel

@@ -156,9 +156,11 @@ bool AtapiDevice::WaitReady(int limitSeconds) {
   bool const limited = limitSeconds > 0;
   if (limited) waitTimer.Start(true);
   // Without a high-resolution counter the timer always reads 0.0; the limit is then kept by
-  // counting the 300 ms polls.
+  // counting the 300 ms polls, rounded up so that they last at least the limit.
   uint64_t const pollLimit =
-      limited ? static_cast<uint64_t>(limitSeconds) * 1000u / kReadyPollMilliseconds : 0;
+      limited ? (static_cast<uint64_t>(limitSeconds) * 1000u + kReadyPollMilliseconds - 1) /
+                    kReadyPollMilliseconds
+              : 0;
   uint64_t polls = 0;
   bool timedOut = false;
   for (;;) {

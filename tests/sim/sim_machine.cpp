@@ -21,16 +21,35 @@ namespace quorel::sim {
 // ---------------------------------------------------------------------------------------------
 // HostDispatcher
 
+HostDispatcher::~HostDispatcher() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  closing_ = true;
+  for (Item* item : queue_) item->done = true;
+  queue_.clear();
+  cv_.notify_all();
+  cv_.wait(lock, [&] { return inside_ == 0; });
+}
+
 void HostDispatcher::RunOnUiThread(const std::function<void()>& work) {
   if (std::this_thread::get_id() == uiThread_) {
     work();
     return;
   }
-  Item item{work, false};
   std::unique_lock<std::mutex> lock(mutex_);
+  if (closing_) return;
+  Item item{&work, false};
+  ++inside_;
   queue_.push_back(&item);
   cv_.notify_all();
   cv_.wait(lock, [&] { return item.done; });
+  // The last one out wakes a waiting destructor. Notified under the lock, so the destructor
+  // cannot go on before this thread has let go of the mutex.
+  if (--inside_ == 0) cv_.notify_all();
+}
+
+int HostDispatcher::Waiting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return inside_;
 }
 
 int HostDispatcher::Pump() {
@@ -44,7 +63,7 @@ int HostDispatcher::Pump() {
       queue_.pop_front();
     }
     try {
-      item->work();
+      (*item->work)();
     } catch (...) {
       std::lock_guard<std::mutex> lock(mutex_);
       item->done = true;

@@ -151,6 +151,8 @@ TEST_F(CommandSet, WaitReadyLimits) {
       {"ready within the limit", 60, true, 0, 10, true, false, true, -1, 0, 0},
       {"limit runs out", 60, true, 0, 1e9, true, false, false, -1, 2, 0x04},
       {"limit without counter", 60, false, 0, 1e9, true, false, false, 200, 2, 0x04},
+      {"short limit without counter lasts it out", 1, false, 0, 1e9, true, false, false, 4, 2,
+       0x04},
       {"ready without counter", 60, false, 3, 0, true, false, true, 3, 0, 0},
   };
   for (const Case& c : cases) {
@@ -180,7 +182,7 @@ TEST_F(CommandSet, WaitReadyLimits) {
     EXPECT_EQ(engine.Last().lastSenseKey, c.finalKey);
     EXPECT_EQ(engine.Last().lastAsc, c.finalAsc);
     if (!c.result) {
-      EXPECT_GE(local.NowSeconds() - start, 60.0 - 1e-6);
+      EXPECT_GE(local.NowSeconds() - start, c.limit - 1e-6);
     }
     if (c.readySeconds == 600) {
       EXPECT_GE(local.NowSeconds() - start, 600.0 - 1e-6);

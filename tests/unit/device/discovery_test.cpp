@@ -268,17 +268,18 @@ TEST_F(Discovery, TenInquiryAttemptsThenOneFlashIdentityReadPerDrive) {
 TEST_F(Discovery, ListKeepsTheFirstSixteenDrives) {
   struct Case {
     const char* name;
-    bool aspi;
-  } const cases[] = {{"drive letters", false}, {"ASPI", true}};
+    bool aspi, letters;
+  } const cases[] = {
+      {"drive letters", false, true},
+      {"ASPI", true, false},
+      {"ASPI, as full as the letters", true, true},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim::SimMachine local;
     for (int i = 0; i < 20; ++i) {
-      if (c.aspi) {
-        local.AddAspiDrive(uint8_t(i / 8), uint8_t(i % 8));
-      } else {
-        local.AddLetterDrive(char('D' + i), 1, uint8_t(i));
-      }
+      if (c.aspi) local.AddAspiDrive(uint8_t(i / 8), uint8_t(i % 8));
+      if (c.letters) local.AddLetterDrive(char('D' + i), 1, uint8_t(i));
     }
     g_transportRequest = c.aspi ? kTransportRequestAspi : 0;
     AtapiDevice engine;
@@ -341,6 +342,7 @@ TEST_F(Discovery, SelectAndCloseIndexes) {
   EXPECT_EQ(engine.CurrentPath(), -1);
   EXPECT_EQ(engine.DriveHandle(), kInvalidHandle);
   EXPECT_EQ(machine.openHandles(), 0);
+  EXPECT_FALSE(engine.SelectDevice(127));  // the marker is no slot
 
   machine.letters[0].openable = false;
   EXPECT_FALSE(engine.SelectDevice(0));
@@ -349,6 +351,7 @@ TEST_F(Discovery, SelectAndCloseIndexes) {
   EXPECT_EQ(engine.CurrentTarget(), -1);
   EXPECT_EQ(engine.CurrentLun(), -1);
   EXPECT_EQ(engine.DriveHandle(), kInvalidHandle);
+  EXPECT_FALSE(engine.SelectDevice(-1));
 }
 
 TEST_F(Discovery, SelectOnAspiOpensNothing) {
@@ -407,6 +410,21 @@ TEST_F(Discovery, ReadIdentityRefreshesTheAddressedEntry) {
   EXPECT_FALSE(engine.ReadIdentity());
   EXPECT_EQ(e->log.size(), 10u);
   EXPECT_STREQ(engine.GetEntry(0)->revision, "KM0P");
+}
+
+TEST_F(Discovery, RescanWhileAddressingReadsEachSlotsOwnDrive) {
+  machine.AddLetterDrive('D', 1);
+  machine.AddLetterDrive('E', 2)->identity.revision = "KM05";
+  AtapiDevice engine;
+  ASSERT_TRUE(engine.SelectDevice(0));
+  ASSERT_STREQ(engine.GetEntry(0)->rootPath, "D:\\");
+  machine.letters[0].port = 3;  // D: now sorts after E:
+  engine.ScanDrives();
+  EXPECT_STREQ(engine.GetEntry(0)->rootPath, "E:\\");
+  EXPECT_STREQ(engine.GetEntry(0)->revision, "KM05");
+  EXPECT_STREQ(engine.GetEntry(1)->revision, "KM01");
+  EXPECT_EQ(engine.CurrentIndex(), AtapiDevice::kNotAddressed);
+  EXPECT_EQ(machine.openHandles(), 0);
 }
 
 TEST_F(Discovery, DestructionReleasesDriveAndManager) {

@@ -81,5 +81,32 @@ TEST(SimMachine, EnginesOnSeveralThreadsAtOnce) {
   }
 }
 
+// A worker woken after its work ran may still be inside the dispatcher when a test destroys it
+// at once; and work nobody pumps is dropped, its worker returning without it.
+TEST(HostDispatcher, DestructionWaitsForTheWorkersInside) {
+  for (int round = 0; round < 200; ++round) {
+    auto dispatcher = std::make_unique<sim::HostDispatcher>();
+    sim::HostDispatcher* const d = dispatcher.get();
+    std::atomic<bool> ran{false};
+    std::thread worker([d, &ran] { d->RunOnUiThread([&ran] { ran = true; }); });
+    ASSERT_TRUE(d->PumpUntil([&] { return ran.load(); }));
+    dispatcher.reset();
+    worker.join();
+  }
+
+  auto dispatcher = std::make_unique<sim::HostDispatcher>();
+  sim::HostDispatcher* const d = dispatcher.get();
+  std::atomic<bool> ran{false}, returned{false};
+  std::thread worker([d, &ran, &returned] {
+    d->RunOnUiThread([&ran] { ran = true; });
+    returned = true;
+  });
+  while (d->Waiting() == 0) std::this_thread::yield();
+  dispatcher.reset();
+  worker.join();
+  EXPECT_TRUE(returned);
+  EXPECT_FALSE(ran);
+}
+
 }  // namespace
 }  // namespace quorel::test

@@ -1,13 +1,11 @@
-// HiTimer arithmetic and waits, OSInfo and the restart request, and the 32-bit request layouts.
+// HiTimer arithmetic and waits, OSInfo and the restart request.
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "app/os_info.h"
 #include "device/hitimer.h"
-#include "device/scsi_structs.h"
 #include "sim/sim_machine.h"
 
 namespace quorel {
@@ -164,42 +162,6 @@ TEST(Restart, NtFamilyRefusalsAskForNoRestart) {
     EXPECT_EQ(machine.openHandles(), 0);
   }
 }
-
-// ---------------------------------------------------------------------------------------------
-// Request layouts as the driver and the manager read them (32-bit Windows only)
-
-#if defined(_WIN32) && !defined(_WIN64)
-TEST(RequestLayout, OffsetsOnTheTarget) {
-  struct Field {
-    const char* name;
-    size_t offset, expected;
-  } const fields[] = {
-      {"SPTD size", sizeof(ScsiPassThroughDirect), 44},
-      {"SPTD DataIn", offsetof(ScsiPassThroughDirect, DataIn), 8},
-      {"SPTD DataTransferLength", offsetof(ScsiPassThroughDirect, DataTransferLength), 12},
-      {"SPTD TimeOutValue", offsetof(ScsiPassThroughDirect, TimeOutValue), 16},
-      {"SPTD DataBuffer", offsetof(ScsiPassThroughDirect, DataBuffer), 20},
-      {"SPTD SenseInfoOffset", offsetof(ScsiPassThroughDirect, SenseInfoOffset), 24},
-      {"SPTD Cdb", offsetof(ScsiPassThroughDirect, Cdb), 28},
-      {"request size", sizeof(PassThroughRequest), 80},
-      {"request sense", offsetof(PassThroughRequest, sense), 48},
-      {"SRB size", sizeof(SRB_ExecSCSICmd), 80},
-      {"SRB BufLen", offsetof(SRB_ExecSCSICmd, SRB_BufLen), 12},
-      {"SRB BufPointer", offsetof(SRB_ExecSCSICmd, SRB_BufPointer), 16},
-      {"SRB SenseLen", offsetof(SRB_ExecSCSICmd, SRB_SenseLen), 20},
-      {"SRB PostProc", offsetof(SRB_ExecSCSICmd, SRB_PostProc), 24},
-      {"SRB CDBByte", offsetof(SRB_ExecSCSICmd, CDBByte), 48},
-      {"SRB SenseArea", offsetof(SRB_ExecSCSICmd, SenseArea), 64},
-      {"HA inquiry size", sizeof(SRB_HAInquiry), 60},
-      {"HA_Count", offsetof(SRB_HAInquiry, HA_Count), 8},
-      {"GDEV size", sizeof(SRB_GDEVBlock), 12},
-      {"GDEV DeviceType", offsetof(SRB_GDEVBlock, SRB_DeviceType), 10},
-      {"rescan size", sizeof(SRB_RescanPort), 8},
-      {"SCSI_ADDRESS size", sizeof(ScsiAddress), 8},
-  };
-  for (const Field& f : fields) EXPECT_EQ(f.offset, f.expected) << f.name;
-}
-#endif
 
 }  // namespace
 }  // namespace quorel
