@@ -1,6 +1,5 @@
 #include "app/quorel_main.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -43,6 +42,15 @@ bool PresentAndUpdatable(const DeviceEntry* entry) {
 
 TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
     : view(view), package(package) {
+  // A block that breaks the layout's limits would have the caption, the rules and the download
+  // read outside its fields; refuse it before anything of it is used.
+  const std::string fault = package.Validate();
+  if (!fault.empty()) {
+    view.ShowMessage(text::kInvalidPackage + fault, MessageKind::Error, MessageButtons::Ok);
+    view.Terminate();
+    return;
+  }
+
   // Caption: the package's title, unless the block still carries the template's placeholder.
   view.SetCaption(package.TitleText());
   const std::string caption = view.Caption();
@@ -56,14 +64,6 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
 
   if (settings.HOW_MANY_BIN == 0) {
     view.ShowMessage(text::kNoFirmware, MessageKind::Error, MessageButtons::Ok);
-    view.Terminate();
-    return;
-  }
-  // A block that breaks the layout's limits would have the rules and the download read outside
-  // it; refuse it before any drive is touched.
-  const std::string fault = package.Validate();
-  if (!fault.empty()) {
-    view.ShowMessage(text::kInvalidPackage + fault, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;
   }
@@ -222,10 +222,8 @@ void TQuorelMain::cmdUpdateClick() {
     FinishUpdate();
     return;
   }
-  progressMin = 0;
   progressMax = kProgressMaximum;
-  progressStep = 1;
-  view.SetProgressRange(progressMin, progressMax);
+  view.SetProgressRange(0, progressMax);
   view.SetTimerEnabled(true);
   view.SetEnabled(Control::cmdUpdate, false);
   view.SetEnabled(Control::cmdClose, false);
@@ -336,10 +334,9 @@ void TQuorelMain::tmrTimer() {
     view.SetText(Control::lblMsg, text::kProgrammingFull);
     return;
   }
-  SetProgressPosition(std::min(progressPosition + progressStep, progressMax));
-  const int range = progressMax - progressMin;
-  const int percent = range > 0 ? (progressPosition - progressMin) * 100 / range : 100;
-  view.SetText(Control::lblPercent, std::to_string(percent) + text::kPercentSuffix);
+  SetProgressPosition(progressPosition + 1);
+  view.SetText(Control::lblPercent,
+               std::to_string(progressPosition * 100 / progressMax) + text::kPercentSuffix);
   view.SetText(Control::lblMsg,
                std::string(text::kProgramming) + std::string(progressPosition % 10, '.'));
 }
@@ -369,6 +366,8 @@ void TQuorelMain::FinishUpdate() {
 
   RereadDrives();
 
+  // No drive is being written any more: let the computer sleep and the session end again before
+  // the report, so that neither a report left open nor the restart below is held back.
   finishing = false;
   view.SetUpdateRunning(false);
   view.SetEnabled(Control::cmdUpdate, true);

@@ -75,10 +75,8 @@ class TQuorelMain {
   int32_t imageStart = 0;
   int32_t imageSize = 0;
 
-  // The progress bar as the window shows it.
-  int progressMin = 0;
+  // The progress bar as the window shows it (minimum 0, step 1).
   int progressMax = 100;
-  int progressStep = 1;
   int progressPosition = 0;
 };
 

@@ -1,5 +1,7 @@
 // Start-up, the drive list and the selection handler.
+#include <algorithm>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,11 @@ struct RefusalCase {
   MessageKind kind;
   bool drivesScanned;
 };
+
+// Named in test output by the case name, not by a dump of its bytes.
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Refusal : public AppTest, public ::testing::WithParamInterface<RefusalCase> {};
 
@@ -75,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     MessageKind::Error,
                     false},
-        // Validation comes after the zero check: an empty package keeps its own message.
+        // With no bank in use no slot is checked: an empty package keeps its own message.
         RefusalCase{"NoFirmwareBeatsBrokenSlots",
                     [](TestPackage& p, FakeView&) {
                       p.Set(layout::kHOW_MANY_BIN, 0);
@@ -101,6 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
             text::kInvalidPackage,
             MessageKind::Error,
             false},
+        // A title that runs on past its field.
+        RefusalCase{"TitleWithoutEnd",
+                    [](TestPackage& p, FakeView&) {
+                      const layout::Field& title = layout::kTexts[layout::kTitle];
+                      std::fill_n(p.Bytes().begin() + title.offset, title.width, uint8_t{'A'});
+                    },
+                    {"KM01"},
+                    "",
+                    text::kInvalidPackage,
+                    MessageKind::Error,
+                    false},
         RefusalCase{"NoDriveAtAll",
                     [](TestPackage&, FakeView&) {},
                     {},

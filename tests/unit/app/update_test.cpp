@@ -1,6 +1,7 @@
 // The Update workflow: jobs, the disc and tray check, progress, completion and its decisions.
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,10 @@ struct QuestionCase {
   MessageResult answer;
   bool asked, ended, written;
 };
+
+void PrintTo(const QuestionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class UpToDateQuestion : public AppTest, public ::testing::WithParamInterface<QuestionCase> {};
 
@@ -176,6 +181,10 @@ struct TrayCase {
   // What the user does when dialog n (from 0) is shown.
   std::function<void(sim::SimDrive&, int n)> user;
 };
+
+void PrintTo(const TrayCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DiscAndTray : public AppTest, public ::testing::WithParamInterface<TrayCase> {};
 
@@ -339,6 +348,8 @@ TEST_F(AppTest, SuccessReportsOnceAndFollowsRebootAndCloseSettings) {
     EXPECT_TRUE(guardOffBeforeReport);
     EXPECT_EQ(CountOf(local.statusHistory, text::kInquiry), 1);
     EXPECT_TRUE(main.AllSucceeded());
+    // The job engine is gone with its drive handle; the list engine holds the selected drive.
+    EXPECT_EQ(machine.openHandles(), 1);
     EXPECT_EQ(machine.CountCalls("ExitWindowsEx"), c.restart ? 1 : 0);
     EXPECT_EQ(local.terminateCount, c.ends ? 1 : 0);
     // Back to ready, showing the revision the drive now reports.
@@ -357,7 +368,12 @@ struct FailureCase {
   const char* name;
   int automode;
   int drives;
+  bool emptyBank;  // the bank's size slot holds 0 (a placeholder bank): nothing may be written
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FailedUpdate : public AppTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -367,10 +383,14 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
   for (int i = 0; i < c.drives; ++i) {
     drives.push_back(AddDrive(static_cast<char>('E' + i), static_cast<uint8_t>(1 + i), "KM01"));
   }
-  sim::Fault fault;
-  fault.opcode = kOpWriteBuffer;
-  fault.count = -1;
-  drives[0]->transportFaults.push_back(fault);
+  if (c.emptyBank) {
+    package.SetBank(0, 0, 0);
+  } else {
+    sim::Fault fault;
+    fault.opcode = kOpWriteBuffer;
+    fault.count = -1;
+    drives[0]->transportFaults.push_back(fault);
+  }
   package.Set(layout::kAUTOMODE, c.automode);
   package.Set(layout::kREBOOT, 1);
   Start();
@@ -384,14 +404,18 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
   EXPECT_EQ(view.dialogs[0].kind, MessageKind::Error);
   EXPECT_EQ(view.terminateCount, 1);
   EXPECT_EQ(machine.CountCalls("ExitWindowsEx"), 0);
+  if (c.emptyBank) {
+    EXPECT_FALSE(Written(*drives[0]));
+  }
   if (c.drives > 1) {
     EXPECT_TRUE(ProgrammedWith(*drives[1], "KM0P"));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, FailedUpdate,
-                         ::testing::Values(FailureCase{"Manual", 0, 1},
-                                           FailureCase{"AutomaticOneOfTwo", 1, 2}),
+                         ::testing::Values(FailureCase{"Manual", 0, 1, false},
+                                           FailureCase{"AutomaticOneOfTwo", 1, 2, false},
+                                           FailureCase{"EmptyBank", 0, 1, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Completions during preparation ----
