@@ -61,7 +61,8 @@ make_base_prefix() {
   local prefix=$1
   (
     export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
-    wineboot -i >/dev/null 2>&1
+    # No Mono or Gecko: nothing here needs them, and their installers would ask.
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
     local system32=$prefix/drive_c/windows/system32
     # Replace Wine's own stub, whatever the case of its name, so only one file answers.
     find "$system32" -maxdepth 1 -iname wnaspi32.dll -delete
