@@ -9,7 +9,7 @@ namespace quorel {
 
 class HiTimer {
  public:
-  HiTimer();  // detects the counter and measures the start/stop overhead
+  HiTimer();   // detects the counter and measures the start/stop overhead
   ~HiTimer();  // stops a running timer
   HiTimer(const HiTimer&) = delete;
   HiTimer& operator=(const HiTimer&) = delete;

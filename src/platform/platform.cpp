@@ -17,7 +17,9 @@ Platform& platform() {
   return *g_platform;
 }
 
-void SetPlatform(Platform* binding) { g_platform = binding; }
+void SetPlatform(Platform* binding) {
+  g_platform = binding;
+}
 
 UiDispatcher& uiDispatcher() {
   if (g_dispatcher == nullptr) {
@@ -27,6 +29,8 @@ UiDispatcher& uiDispatcher() {
   return *g_dispatcher;
 }
 
-void SetUiDispatcher(UiDispatcher* dispatcher) { g_dispatcher = dispatcher; }
+void SetUiDispatcher(UiDispatcher* dispatcher) {
+  g_dispatcher = dispatcher;
+}
 
 }  // namespace quorel
