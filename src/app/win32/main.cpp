@@ -45,6 +45,30 @@ void RunMessageLoop(const ui::MainWindow& window, const TQuorelMain& main) {
   }
 }
 
+// Workers report through the main window: it is attached before start-up (which may start
+// them) and detached on every way out of Run, before the window itself goes.
+class DispatcherAttachment {
+ public:
+  DispatcherAttachment(Win32UiDispatcher& dispatcher, HWND window) : dispatcher_(dispatcher) {
+    dispatcher_.Attach(window);
+  }
+  ~DispatcherAttachment() { dispatcher_.Attach(nullptr); }
+  DispatcherAttachment(const DispatcherAttachment&) = delete;
+  DispatcherAttachment& operator=(const DispatcherAttachment&) = delete;
+
+ private:
+  Win32UiDispatcher& dispatcher_;
+};
+
+void RegisterControlClasses() {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  // Libraries older than version 6 may refuse the standard-classes flag.
+  if (InitCommonControlsEx(&controls) == FALSE) {
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
+  }
+}
+
 int Run(HINSTANCE instance) {
   SingleInstance instanceGuard;
   if (instanceGuard.AlreadyRunning()) {
@@ -56,33 +80,47 @@ int Run(HINSTANCE instance) {
   SetPlatform(&binding);
   static Win32UiDispatcher dispatcher;
   SetUiDispatcher(&dispatcher);
+  RegisterControlClasses();
 
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
-
+  // The window's events reach the logic through this pointer, set once start-up has ended.
+  TQuorelMain* logic = nullptr;
   ui::MainWindow window;
   window.Create(instance);
   if (window.hwnd() == nullptr) throw std::runtime_error("The main window cannot be created.");
-  dispatcher.Attach(window.hwnd());
   Win32View view(window);
 
-  std::optional<TQuorelMain> main;
-  main.emplace(view, PackageView::Embedded());
-  TQuorelMain& logic = *main;
+  // The events are connected before start-up, which is the logic's construction, and are ignored
+  // until it has ended. Nothing is lost that way: the window stays hidden throughout start-up
+  // (its message boxes stand alone), so no click can reach it, and the timer is switched on only
+  // at the very end of start-up. Workers report through the dispatcher, which calls the logic
+  // directly.
+  const auto bind = [&logic](void (TQuorelMain::*handler)()) {
+    return [&logic, handler] {
+      if (logic != nullptr) (logic->*handler)();
+    };
+  };
   window.SetEvents(ui::MainWindowEvents{
-      [&logic] { logic.cboDrivesChange(); },
-      [&logic] { logic.cmdUpdateClick(); },
-      [&logic] { logic.cmdCloseClick(); },
-      [&logic] { logic.tmrTimer(); },
-      [&logic] { logic.FormDestroy(); },
+      bind(&TQuorelMain::cboDrivesChange),
+      bind(&TQuorelMain::cmdUpdateClick),
+      bind(&TQuorelMain::cmdCloseClick),
+      bind(&TQuorelMain::tmrTimer),
+      bind(&TQuorelMain::FormDestroy),
   });
-  // After a refusal the quit request is pending: the window is not shown at all.
-  if (!view.TerminateRequested() && !window.Failed()) window.ShowCentred();
 
-  RunMessageLoop(window, logic);
+  std::optional<TQuorelMain> main;
+  {
+    const DispatcherAttachment attachment(dispatcher, window.hwnd());
+    main.emplace(view, PackageView::Embedded());
+    logic = &*main;
+    // After a refusal the quit request is pending: the window is not shown at all.
+    if (!view.TerminateRequested() && !window.Failed()) window.ShowCentred();
 
+    RunMessageLoop(window, *main);
+  }
+  // The loop ends only after every worker has reported. Destroying the window deletes the list
+  // engine (FormDestroy).
   window.Destroy();
-  dispatcher.Attach(nullptr);
+  logic = nullptr;
   main.reset();
   if (std::exception_ptr error = window.TakeError()) std::rethrow_exception(error);
   return 0;

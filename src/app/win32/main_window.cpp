@@ -195,7 +195,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kRunWorkMessage:
       Fire(*reinterpret_cast<const std::function<void()>*>(lParam));
-      return 0;
+      return kRunWorkDone;
     case WM_CLOSE:
       // Only the Close button ends the program, and it does so without closing the window.
       return 0;

@@ -28,7 +28,9 @@ enum ControlId : int {
 };
 
 // Sent by worker threads: lParam points at a std::function<void()> run on the window thread.
+// The window answers kRunWorkDone.
 constexpr UINT kRunWorkMessage = WM_APP + 1;
+constexpr LRESULT kRunWorkDone = 1;
 
 constexpr char kMainWindowClass[] = "TQuorelMain";
 

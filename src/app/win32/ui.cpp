@@ -383,16 +383,4 @@ int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT style
   return result;
 }
 
-void ProcessPendingMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-}
-
 }  // namespace quorel::ui

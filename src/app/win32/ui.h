@@ -56,7 +56,6 @@ class Window {
   void SetVisible(bool visible) { ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE); }
   bool Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
   void SetFont(const Font& font);
-  HFONT font() const { return font_; }
   // Left, top, width and height; of a control, inside its parent's client area.
   Box Bounds() const;
 
@@ -168,9 +167,5 @@ class Bevel : public Window {
 // MessageBoxA; with MB_YESNO, Escape answers No as well (the box itself ignores Escape when it
 // has no Cancel button).
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT style);
-
-// Processes the calling thread's pending messages. A quit request found on the way is put back
-// so that the message loop still sees it.
-void ProcessPendingMessages();
 
 }  // namespace quorel::ui

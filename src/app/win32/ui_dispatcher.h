@@ -15,7 +15,10 @@ class Win32UiDispatcher : public UiDispatcher {
   // The window whose procedure runs the work (it handles ui::kRunWorkMessage); null detaches.
   void Attach(HWND window) { window_.store(window); }
 
-  // Without an attached window the work is dropped: the program is ending.
+  // The window is attached before any worker can start and detached only once the message loop
+  // has ended, when every worker has reported. Work that comes outside that time, or that the
+  // window did not take, cannot run: nothing on the window thread would be there to receive it.
+  // It is dropped with a note to the debugger.
   void RunOnUiThread(const std::function<void()>& work) override;
 
  private:

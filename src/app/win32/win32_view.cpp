@@ -1,6 +1,7 @@
 #include "app/win32/win32_view.h"
 
 #include "app/texts.h"
+#include "platform/win32/win32_platform.h"
 
 namespace quorel {
 
@@ -150,7 +151,7 @@ void Win32View::Terminate() {
 }
 
 void Win32View::ProcessMessages() {
-  ui::ProcessPendingMessages();
+  ProcessPendingMessages();
 }
 
 }  // namespace quorel

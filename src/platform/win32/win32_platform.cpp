@@ -101,7 +101,7 @@ int Win32Platform::MessageBoxA(const char* text, const char* caption, uint32_t t
   return ::MessageBoxA(nullptr, text, caption, type);
 }
 
-void Win32Platform::ProcessMessages() {
+void ProcessPendingMessages() {
   MSG message;
   while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -111,6 +111,10 @@ void Win32Platform::ProcessMessages() {
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
   }
+}
+
+void Win32Platform::ProcessMessages() {
+  ProcessPendingMessages();
 }
 
 void Win32Platform::OutputDebugStringA(const char* text) {

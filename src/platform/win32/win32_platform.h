@@ -32,8 +32,7 @@ class Win32Platform : public Platform {
   bool QueryPerformanceCounter(int64_t* ticks) override;
 
   int MessageBoxA(const char* text, const char* caption, uint32_t type) override;
-  // Dispatches the calling thread's queued messages until none is left. A WM_QUIT met on the
-  // way ends the loop and is posted again, so that the message loop still sees it.
+  // Runs ProcessPendingMessages (below).
   void ProcessMessages() override;
   void OutputDebugStringA(const char* text) override;
 
@@ -47,5 +46,9 @@ class Win32Platform : public Platform {
   uint32_t GetLastError() override;
   bool ExitWindowsEx(uint32_t flags, uint32_t reserved) override;
 };
+
+// Dispatches the calling thread's queued messages until none is left. A WM_QUIT met on the way
+// ends the loop and is posted again, so that the message loop still sees it.
+void ProcessPendingMessages();
 
 }  // namespace quorel

@@ -108,6 +108,90 @@ TEST(Win32Platform, LibraryEntryPointsAndHeap) {
   EXPECT_TRUE(api.HeapFree(heap, memory));
 }
 
+TEST(Win32Platform, FilesOpenWithTheGivenAccessAndFailAsInvalidHandle) {
+  Win32Platform api;
+  const uint32_t readWrite = win::kGenericRead | win::kGenericWrite;
+  const uint32_t shared = win::kFileShareRead | win::kFileShareWrite;
+  EXPECT_EQ(
+      api.CreateFileA("C:\\no-such-folder\\no-such-file", readWrite, shared, win::kOpenExisting, 0),
+      kInvalidHandle);
+
+  char path[MAX_PATH] = {};
+  char folder[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathA(sizeof folder, folder), 0u);
+  ASSERT_NE(::GetTempFileNameA(folder, "qrl", 0, path), 0u);  // creates the file
+  Handle file = api.CreateFileA(path, readWrite, shared, win::kOpenExisting, 0);
+  ASSERT_NE(file, kInvalidHandle);
+  DWORD written = 0;
+  EXPECT_TRUE(::WriteFile(file, "x", 1, &written, nullptr)) << "not opened for writing";
+  // Shared for reading and writing: a second open of the same kind works.
+  Handle second = api.CreateFileA(path, readWrite, shared, win::kOpenExisting, 0);
+  EXPECT_NE(second, kInvalidHandle);
+  if (second != kInvalidHandle) api.CloseHandle(second);
+
+  // A file is no SCSI device: the request fails and reports no bytes.
+  uint8_t address[8] = {};
+  uint32_t returned = 99;
+  EXPECT_FALSE(api.DeviceIoControl(file, win::kIoctlScsiGetAddress, address, sizeof address,
+                                   address, sizeof address, &returned));
+  EXPECT_EQ(returned, 0u);
+  EXPECT_TRUE(api.CloseHandle(file));
+  ::DeleteFileA(path);
+}
+
+TEST(Win32Platform, DriveRootsAndTheirTypes) {
+  Win32Platform api;
+  const uint32_t needed = api.GetLogicalDriveStringsA(0, nullptr);
+  ASSERT_GT(needed, 0u);
+  std::string list(needed, '\0');
+  ASSERT_EQ(api.GetLogicalDriveStringsA(needed, list.data()), needed - 1);
+  EXPECT_EQ(list.substr(1, 2), ":\\");
+  EXPECT_EQ(api.GetDriveTypeA("C:\\"), static_cast<uint32_t>(DRIVE_FIXED));
+}
+
+// Whether the token of this process holds the privilege enabled.
+bool PrivilegeEnabled(HANDLE token, const LUID& luid) {
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  if (!::GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) return false;
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+    if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart) {
+      return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+  }
+  return false;
+}
+
+TEST(Win32Platform, ShutdownPrivilegeIsEnabledOnThisProcessOnly) {
+  // Changes this test process's own token, nothing else; the privilege is disabled again.
+  Win32Platform api;
+  Handle token = nullptr;
+  ASSERT_TRUE(api.OpenProcessToken(api.GetCurrentProcess(),
+                                   win::kTokenAdjustPrivileges | win::kTokenQuery, &token));
+  uint64_t luid = 0;
+  ASSERT_TRUE(api.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid));
+  LUID expected{};
+  ASSERT_TRUE(::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &expected));
+  EXPECT_EQ(luid, (uint64_t{static_cast<uint32_t>(expected.HighPart)} << 32) | expected.LowPart);
+  uint64_t unknown = 0;
+  EXPECT_FALSE(api.LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &unknown));
+
+  EXPECT_TRUE(api.AdjustTokenPrivileges(token, luid, win::kSePrivilegeEnabled));
+  const uint32_t error = api.GetLastError();
+  if (error == win::kErrorNotAllAssigned) {
+    api.CloseHandle(token);
+    GTEST_SKIP() << "this account does not hold the shutdown privilege";
+  }
+  EXPECT_EQ(error, 0u);
+  EXPECT_TRUE(PrivilegeEnabled(token, expected));
+  EXPECT_TRUE(api.AdjustTokenPrivileges(token, luid, 0));
+  EXPECT_FALSE(PrivilegeEnabled(token, expected));
+  EXPECT_TRUE(api.CloseHandle(token));
+}
+
 TEST(Win32Platform, ProcessMessagesDrainsTheQueueAndKeepsTheQuitRequest) {
   Win32Platform api;
   MSG message;

@@ -41,12 +41,24 @@ TEST_F(DispatcherTest, WorkRunsOnTheWindowThreadBeforeTheCallReturns) {
   EXPECT_EQ(counter, 2);
 }
 
-TEST_F(DispatcherTest, DetachedDispatcherDropsWork) {
+TEST_F(DispatcherTest, WorkWithoutAWindowToRunItIsDroppedSafely) {
   bool ran = false;
-  dispatcher.RunOnUiThread([&] { ran = true; });
+  dispatcher.RunOnUiThread([&] { ran = true; });  // never attached
   dispatcher.Attach(window.hwnd());
   dispatcher.Attach(nullptr);
-  dispatcher.RunOnUiThread([&] { ran = true; });
+  dispatcher.RunOnUiThread([&] { ran = true; });  // detached
+  EXPECT_FALSE(ran);
+
+  // Still attached to a window that is gone: a worker's report must neither run nor hang.
+  dispatcher.Attach(window.hwnd());
+  window.Destroy();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    dispatcher.RunOnUiThread([&] { ran = true; });
+    returned = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return returned.load(); }));
+  worker.join();
   EXPECT_FALSE(ran);
 }
 

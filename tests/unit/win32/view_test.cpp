@@ -126,6 +126,36 @@ std::thread AnswerBox(const char* caption, WPARAM key, std::atomic<bool>& found)
   });
 }
 
+// While a message is shown the window behind it takes no clicks, whether it is shown already or
+// still hidden (start-up): a box left open must not let Update or Close be pressed.
+TEST_F(Win32ViewTest, MessageBoxBlocksTheWindow) {
+  for (const bool shown : {false, true}) {
+    if (shown) window.ShowCentred();
+    std::atomic<bool> found{false};
+    std::atomic<bool> windowEnabled{true};
+    std::atomic<HWND> owner{nullptr};
+    std::thread answer([&] {
+      for (int i = 0; i < 400 && !found; ++i) {
+        const HWND box = FindWindowA("#32770", text::kCaptionInformation);
+        if (box != nullptr && IsWindowVisible(box)) {
+          found = true;
+          owner = GetWindow(box, GW_OWNER);
+          windowEnabled = IsWindowEnabled(window.hwnd()) != FALSE;
+          PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+        Sleep(10);
+      }
+    });
+    view.ShowMessage("Firmware has been updated successfully !", MessageKind::Information,
+                     MessageButtons::Ok);
+    answer.join();
+    ASSERT_TRUE(found) << "shown " << shown;
+    EXPECT_FALSE(windowEnabled) << "shown " << shown;
+    EXPECT_EQ(owner.load(), shown ? window.hwnd() : nullptr);
+    EXPECT_TRUE(IsWindowEnabled(window.hwnd())) << "still disabled after the box, shown " << shown;
+  }
+}
+
 TEST_F(Win32ViewTest, MessageBoxesAnswerByKey) {
   struct Case {
     MessageKind kind;
