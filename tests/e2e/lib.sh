@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers of the end-to-end scenarios; sourced by run-all, scripts/demo and scripts/screenshots.
 # Expects: E2E_ROOT (repository), E2E_WORK (scratch directory), E2E_WIN32 (Windows build),
 # E2E_PACK (quorel-pack).
@@ -37,6 +38,23 @@ make_package() {
   }
 }
 
+# use_package NAME [KEY=VALUE ...]: make_package, then install_flasher of the result.
+use_package() {
+  make_package "$@" && install_flasher "$E2E_WORK/pkg/$1.exe"
+}
+
+# use_patched_package OLD NEW: the shipped package with the byte string OLD of its block replaced
+# by NEW, installed; for packages that the packaging tool rightly refuses to make.
+use_patched_package() {
+  make_package shipped || return 1
+  cp "$E2E_WORK/pkg/shipped.exe" "$SCN_DIR/patched.exe"
+  patch_block "$SCN_DIR/patched.exe" "$1" "$2" || {
+    fail "cannot patch $1 into $2"
+    return 1
+  }
+  install_flasher "$SCN_DIR/patched.exe"
+}
+
 # patch_block FILE OLD NEW: replaces the byte string OLD, which must occur exactly once in FILE,
 # by NEW of the same length; for packages that the packaging tool rightly refuses to make.
 patch_block() {
@@ -55,23 +73,51 @@ patch_block() {
 
 # ---- Prefixes ----
 
+# Time limits of the Wine set-up steps, which could otherwise hang a run.
+E2E_BOOT_LIMIT=${E2E_BOOT_LIMIT:-240}  # seconds
+E2E_STEP_LIMIT=${E2E_STEP_LIMIT:-60}
+
+# wine_idle: waits until the current prefix's wineserver has ended (registry written back).
+wine_idle() {
+  timeout -k 5 "$E2E_STEP_LIMIT" wineserver -w || {
+    e2e_log "wineserver of $WINEPREFIX did not end; killing it"
+    wineserver -k 2>/dev/null
+    return 1
+  }
+}
+
 # make_base_prefix DIR: a 32-bit prefix with the test ASPI manager in its system directory, the
 # window driver in C:\quorel, and the relay trace limited to the restart request.
 make_base_prefix() {
   local prefix=$1
   (
     export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
-    # No Mono or Gecko: nothing here needs them, and their installers would ask.
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+    # No Mono or Gecko: nothing here needs them, and their installers would ask. No menu builder:
+    # it would write desktop entries into the user's home.
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+      timeout -k 5 "$E2E_BOOT_LIMIT" wineboot -i </dev/null >/dev/null 2>&1 || {
+      e2e_log "make_base_prefix: wineboot failed or took longer than ${E2E_BOOT_LIMIT}s"
+      wineserver -k 2>/dev/null
+      exit 1
+    }
     local system32=$prefix/drive_c/windows/system32
     # Replace Wine's own stub, whatever the case of its name, so only one file answers.
-    find "$system32" -maxdepth 1 -iname wnaspi32.dll -delete
-    cp "$E2E_WIN32/tests/e2e/WNASPI32.dll" "$system32/wnaspi32.dll"
-    mkdir -p "$prefix/drive_c/quorel"
-    cp "$E2E_WIN32/tests/e2e/quorel-uidriver.exe" "$prefix/drive_c/quorel/"
-    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.ExitWindowsEx' /f >/dev/null 2>&1
-    wineserver -w
+    find "$system32" -maxdepth 1 -iname wnaspi32.dll -delete &&
+      cp "$E2E_WIN32/tests/e2e/WNASPI32.dll" "$system32/wnaspi32.dll" &&
+      mkdir -p "$prefix/drive_c/quorel" &&
+      cp "$E2E_WIN32/tests/e2e/quorel-uidriver.exe" "$prefix/drive_c/quorel/" &&
+      wine_reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f &&
+      wine_reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.ExitWindowsEx' /f &&
+      wine_idle
   )
+}
+
+# wine_reg ARGS...: the registry tool of the current prefix.
+wine_reg() {
+  timeout -k 5 "$E2E_STEP_LIMIT" wine reg "$@" </dev/null >/dev/null 2>&1 || {
+    e2e_log "wine reg $* failed"
+    return 1
+  }
 }
 
 # use_prefix BASE DIR: a fresh copy of the base prefix for one scenario; exports WINEPREFIX.
@@ -83,8 +129,8 @@ use_prefix() {
 
 # set_windows_version win98|winxp|...: what GetVersionExA reports in the current prefix.
 set_windows_version() {
-  wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
-  wineserver -w
+  wine_reg add 'HKCU\Software\Wine' /v Version /d "$1" /f && wine_idle ||
+    fail "cannot set the Windows version $1"
 }
 
 # ---- The program ----
@@ -165,6 +211,10 @@ answer() {  # yes|no|ok
   drv answer "$1" >/dev/null || fail "could not answer $1"
 }
 
+click() {  # BUTTON: Update or Close
+  drv click "$1" >/dev/null || fail "cannot click $1"
+}
+
 control_text() {  # NAME
   drv text "$1" | sed -n 's/^TEXT //p'
 }
@@ -173,9 +223,15 @@ expect_text() {  # NAME EXPECTED
   expect_eq "$(control_text "$1")" "$2" "$1"
 }
 
-# control_field NAME FIELD: a field (enabled, visible, ink, ...) of a control's CONTROL line.
+# control_field NAME FIELD [CONTROLS]: a field (enabled, visible, ink, ..., text last) of the
+# control's CONTROL line, from the output of "drv controls" when given, else read now.
 control_field() {
-  drv controls | sed -n "s/^CONTROL name=$1 .* $2=\([^ ]*\).*/\1/p"
+  local controls=${3-$(drv controls)}
+  if [ "$2" == text ]; then
+    sed -n "s/^CONTROL name=$1 .* text=//p" <<<"$controls"
+  else
+    sed -n "s/^CONTROL name=$1 .* $2=\([^ ]*\).*/\1/p" <<<"$controls"
+  fi
 }
 
 expect_exit() {  # SECONDS
@@ -187,9 +243,9 @@ expect_exit() {  # SECONDS
 # exec_lines [DRIVE]: the commands executed, optionally for one drive number.
 exec_lines() {
   if [ -n "${1:-}" ]; then
-    grep "^EXEC .* drive=$1 " "$SCN_DIR/sim.log" || true
+    grep "^EXEC .* drive=$1 " "$SCN_DIR/sim.log" 2>/dev/null || true
   else
-    grep '^EXEC ' "$SCN_DIR/sim.log" || true
+    grep '^EXEC ' "$SCN_DIR/sim.log" 2>/dev/null || true
   fi
 }
 
@@ -197,25 +253,41 @@ field() {  # NAME: the value of NAME=... on each input line
   sed -n "s/.* $1=\([^ ]*\).*/\1/p"
 }
 
-# writes_to DRIVE: number of WRITE BUFFER commands the drive received.
-writes_to() {
-  exec_lines "$1" | field cdb | grep -c '^3B' || true
+# expect_untouched: the program did not call the ASPI manager at all.
+expect_untouched() {
+  [ ! -s "$SCN_DIR/sim.log" ] || fail "the ASPI manager was used: $(head -3 "$SCN_DIR/sim.log" | tr '\n' '|')"
 }
 
-# download_stream DRIVE: "cdb dir len" of each command of the drive's download, which its worker
-# thread sends: the thread that sent the drive its first WRITE BUFFER.
+# writes_to [DRIVE]: number of WRITE BUFFER commands the drive (or all drives) received.
+writes_to() {
+  exec_lines "${1:-}" | field cdb | grep -c '^3B' || true
+}
+
+# expect_nothing_written: no drive received a WRITE BUFFER, and none was programmed.
+expect_nothing_written() {
+  expect_eq "$(writes_to)" 0 "WRITE BUFFER commands"
+  expect_eq "$(count_log '^PROGRAM ')" 0 "drives programmed"
+}
+
+# download_stream DRIVE: "cdb dir len" of each command the drive received, from the first to the
+# last command of its download's worker thread (the thread that sent it its first WRITE BUFFER),
+# whichever thread sent them; so a command of another thread in between shows too.
 download_stream() {
   local tid
   tid=$(exec_lines "$1" | grep ' cdb=3B' | head -1 | field tid)
   [ -n "$tid" ] || return 0
-  exec_lines "$1" | grep " tid=$tid " | awk '{
-    for (i = 1; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
-    print v["cdb"], v["dir"], v["len"] }'
+  exec_lines "$1" | awk -v tid="$tid" '{
+      for (i = 1; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+      line[++n] = v["cdb"] " " v["dir"] " " v["len"]
+      if (v["tid"] == tid) { if (!first) first = n; last = n }
+    } END { for (i = first; i <= last; ++i) print line[i] }'
 }
 
-# expected_download CONTROL PARTBLOCK_LENGTH: the download of the 1 MiB image after the readiness
-# polls, for a drive whose part block goes out with control 7Fh; CONTROL is the final command's.
+# expected_download CONTROL PARTBLOCK_LENGTH: the download of the 1 MiB image to a drive that is
+# not becoming ready (one TEST UNIT READY, then one more) and whose part block goes out with
+# control 7Fh; CONTROL is the final command's.
 expected_download() {
+  printf '000000000000000000000000 none 0\n%.0s' 1 2
   printf '1B0000000000000000000000 none 0\n'
   printf 'DF1100000000000000000000 in 128\n'
   printf '3B0501000000%06X7F0000 out %d\n' "$2" "$2"
@@ -227,20 +299,24 @@ expected_download() {
   printf '3B0501000000000000%s0000 none 0\n' "$1"
 }
 
-# check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's command stream is the readiness polls
-# and then exactly the expected download, and the bytes it was sent are the packaged image.
+# check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's download is exactly the expected
+# command stream, every CDB the drive received had 12 bytes, the download waited a second before
+# the final command, and the bytes the drive was sent are the packaged image.
 check_download() {
-  local stream polls
-  stream=$(download_stream "$1")
-  polls=$(awk '$1 == "000000000000000000000000" { ++n; next } { exit } END { print n + 0 }' <<<"$stream")
-  [ "$polls" -ge 2 ] || fail "drive $1: $polls TEST UNIT READY before the download, want 2 or more"
-  if ! diff <(tail -n +$((polls + 1)) <<<"$stream") <(expected_download "$2" "$3") >"$SCN_DIR/stream.diff"; then
-    fail "drive $1: command stream differs from the download sequence (stream.diff)"
+  if ! diff <(download_stream "$1") <(expected_download "$2" "$3") >"$SCN_DIR/stream$1.diff"; then
+    fail "drive $1: command stream differs from the download sequence (stream$1.diff):"
+    head -6 "$SCN_DIR/stream$1.diff" | while IFS= read -r line; do fail "  $line"; done
   fi
+  expect_eq "$(exec_lines "$1" | grep -vc ' cdblen=12 ')" 0 "drive $1: commands with a CDB length other than 12"
+  local read_at final_at
+  read_at=$(exec_lines "$1" | grep ' cdb=3C0101' | tail -1 | field t)
+  final_at=$(exec_lines "$1" | grep ' cdb=3B0501000000000000' | tail -1 | field t)
+  [ -n "$read_at" ] && [ -n "$final_at" ] && [ $((final_at - read_at)) -ge 1000 ] ||
+    fail "drive $1: final command at ${final_at:-?} ms, last read-back at ${read_at:-?} ms: no second between"
   local want got
   want=$(drv fnv1a "Z:$E2E_WORK/pkg/demo-fw.bin" 16384)
-  got=$(exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]\{6\}004000' | field hash | tr 'a-f' 'A-F')
-  expect_eq "$(tr 'a-f' 'A-F' <<<"$want" | tr '\n' ' ')" "$(tr '\n' ' ' <<<"$got")" \
+  got=$(exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]\{6\}004000' | field hash)
+  expect_eq "$(tr 'a-f\n' 'A-F ' <<<"$got")" "$(tr 'a-f\n' 'A-F ' <<<"$want")" \
     "drive $1: hashes of the 64 blocks written"
   cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
     fail "drive $1: the programmed image is not the packaged image"
@@ -300,9 +376,8 @@ screenshot_update() {
     return 1
   }
   shoot 2-ready
-  drv click Update >/dev/null || fail "cannot click Update"
-  drv wait-text lblMsg Programming 30 >/dev/null || fail "no progress shown"
-  sleep 2
+  click Update
+  drv wait-text lblPercent "5 %" 30 >/dev/null || fail "no progress shown"
   shoot 3-updating
   expect_dialog Information information "$SUCCESS" 180 || return 1
   shoot 4-success
@@ -311,6 +386,6 @@ screenshot_update() {
     return 0  # REBOOT or CLOSEAP ended it
   fi
   shoot 5-updated
-  drv click Close >/dev/null
+  click Close
   wait_quorel 30
 }

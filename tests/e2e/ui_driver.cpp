@@ -1,7 +1,7 @@
 // quorel-uidriver: drives the Quorel window from another process in the same Wine prefix, for
 // the end-to-end scripts. One invocation runs one or more commands separated by a lone ",":
 //
-//   quorel-uidriver.exe [--exe NAME] [--desktop NAME] COMMAND [ARGS] [, COMMAND [ARGS]]...
+//   quorel-uidriver.exe [--desktop NAME] COMMAND [ARGS] [, COMMAND [ARGS]]...
 //
 //   wait-window [SECONDS]        wait until the main window is visible; prints WINDOW <caption>
 //   caption                      CAPTION <text>
@@ -14,9 +14,8 @@
 //   wait-dialog [SECONDS]        wait for a message dialog; prints DIALOG, BUTTONS and TEXT lines
 //   no-dialog SECONDS            fail if a message dialog appears within SECONDS
 //   answer yes|no|ok [SECONDS]   press that button of the open dialog and wait until it closes
-//   close-window                 ask the main window to close as its title bar and Alt+F4 do
-//   wait-exit [SECONDS]          wait until no process of the program is left
-//   sleep MILLISECONDS
+//   close-window                 ask the main window to close as its title bar and Alt+F4 do;
+//                                fails when it closed
 //   fnv1a FILE [CHUNK]           FNV-1a 64 of a file (per CHUNK bytes when given), one per line
 //
 // Texts are printed with \n, \r, \t, \\ and \xNN escapes. Exit status 0 when every command
@@ -28,6 +27,7 @@
 #include <io.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +38,7 @@
 
 namespace {
 
-std::wstring g_exeName = L"quorel.exe";
+constexpr wchar_t kProgram[] = L"quorel.exe";
 
 class Failure {
  public:
@@ -141,7 +141,7 @@ std::vector<DWORD> ProgramProcesses() {
     std::wstring name = entry.szExeFile;
     size_t slash = name.find_last_of(L"\\/");
     if (slash != std::wstring::npos) name = name.substr(slash + 1);
-    if (SameTextNoCase(name, g_exeName)) ids.push_back(entry.th32ProcessID);
+    if (SameTextNoCase(name, kProgram)) ids.push_back(entry.th32ProcessID);
   }
   CloseHandle(snapshot);
   return ids;
@@ -252,31 +252,58 @@ struct Capture {
   std::vector<uint32_t> pixels;  // 0x00RRGGBB, top-down
 };
 
+// A 32-bit top-down bitmap selected into a memory DC, compatible with the screen.
+class Canvas {
+ public:
+  Canvas(int width, int height) : screen_(GetDC(nullptr)), memory_(CreateCompatibleDC(screen_)) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    bitmap_ = CreateDIBSection(memory_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    if (bitmap_) old_ = SelectObject(memory_, bitmap_);
+  }
+  ~Canvas() {
+    if (bitmap_) {
+      SelectObject(memory_, old_);
+      DeleteObject(bitmap_);
+    }
+    DeleteDC(memory_);
+    ReleaseDC(nullptr, screen_);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  bool ok() const { return bits_ != nullptr; }
+  HDC screen() const { return screen_; }
+  HDC dc() const { return memory_; }
+  // The pixels, once GDI has finished drawing into them.
+  uint32_t* pixels() {
+    GdiFlush();
+    return static_cast<uint32_t*>(bits_);
+  }
+
+ private:
+  HDC screen_;
+  HDC memory_;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  void* bits_ = nullptr;
+};
+
 Capture CaptureScreen(const RECT& r) {
   Capture c;
   c.width = r.right - r.left;
   c.height = r.bottom - r.top;
   if (c.width <= 0 || c.height <= 0) return c;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = c.width;
-  info.bmiHeader.biHeight = -c.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, c.width, c.height, screen, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  const auto* p = static_cast<const uint32_t*>(bits);
+  Canvas canvas(c.width, c.height);
+  if (!canvas.ok()) return c;
+  BitBlt(canvas.dc(), 0, 0, c.width, c.height, canvas.screen(), r.left, r.top, SRCCOPY);
+  const uint32_t* p = canvas.pixels();
   c.pixels.assign(p, p + static_cast<size_t>(c.width) * c.height);
   for (auto& px : c.pixels) px &= 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   return c;
 }
 
@@ -326,25 +353,16 @@ std::string IconKind(HWND iconControl) {
   };
   const Candidate candidates[] = {
       {"exclamation", 32515}, {"stop", 32513}, {"information", 32516}, {"question", 32514}};
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = shown.width;
-  info.bmiHeader.biHeight = -shown.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
+  Canvas canvas(shown.width, shown.height);
+  if (!canvas.ok()) return "unknown";
   const char* best = "unknown";
   long bestChanged = -1, secondChanged = -1;
   for (const auto& candidate : candidates) {
-    auto* p = static_cast<uint32_t*>(bits);
-    for (size_t i = 0; i < shown.pixels.size(); ++i) p[i] = shown.pixels[0];
-    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(candidate.id)), 0, 0, 0, nullptr,
-               DI_NORMAL);
-    GdiFlush();
+    uint32_t* p = canvas.pixels();
+    std::fill(p, p + shown.pixels.size(), shown.pixels[0]);
+    DrawIconEx(canvas.dc(), 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(candidate.id)), 0, 0, 0,
+               nullptr, DI_NORMAL);
+    p = canvas.pixels();
     long changed = 0;
     for (size_t i = 0; i < shown.pixels.size(); ++i) {
       uint32_t a = p[i] & 0xFFFFFF, b = shown.pixels[i];
@@ -361,10 +379,6 @@ std::string IconKind(HWND iconControl) {
       secondChanged = changed;
     }
   }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   // A clear winner only: few changed pixels, and far fewer than the next candidate.
   if (bestChanged * 4 > secondChanged || bestChanged > static_cast<long>(shown.pixels.size() / 8))
     return "unknown";
@@ -386,6 +400,18 @@ double SecondsArg(const Args& args, size_t index, double fallback) {
   return index < args.size() ? std::atof(args[index].c_str()) : fallback;
 }
 
+// Whether another window of the program (a message dialog) lies over part of the control, so
+// that its colour cannot be read off the screen.
+bool CoveredBy(HWND control, HWND main) {
+  RECT r, other, overlap;
+  GetWindowRect(control, &r);
+  for (HWND window : TopLevelWindows())
+    if (window != main && IsWindowVisible(window) && GetWindowRect(window, &other) &&
+        IntersectRect(&overlap, &r, &other))
+      return true;
+  return false;
+}
+
 void PrintControl(HWND child, HWND parent) {
   RECT r = ClientRectOf(child, parent);
   std::wstring cls = ClassOf(child);
@@ -401,9 +427,17 @@ void PrintControl(HWND child, HWND parent) {
     std::printf(" position=%d range=%d..%d", static_cast<int>(position), static_cast<int>(low),
                 static_cast<int>(high));
   }
-  if (SameTextNoCase(cls, L"Static") && IsWindowVisible(child)) {
-    if (auto ink = InkOf(child))
-      std::printf(" ink=%02X%02X%02X", (*ink >> 16) & 0xFF, (*ink >> 8) & 0xFF, *ink & 0xFF);
+  if (SameTextNoCase(cls, L"Static") && IsWindowVisible(child) && CoveredBy(child, parent)) {
+    std::printf(" ink=covered");
+  } else if (SameTextNoCase(cls, L"Static") && IsWindowVisible(child)) {
+    // The same colour on two readings in a row, so that a repaint under way is not caught.
+    std::optional<uint32_t> ink, before;
+    WaitFor(1, [&] {
+      before = ink;
+      ink = InkOf(child);
+      return ink && ink == before;
+    });
+    if (ink) std::printf(" ink=%02X%02X%02X", (*ink >> 16) & 0xFF, (*ink >> 8) & 0xFF, *ink & 0xFF);
   }
   std::printf(" text=%s\n", Escape(TextOf(child)).c_str());
 }
@@ -413,12 +447,16 @@ std::vector<std::wstring> ComboItems(HWND combo) {
   DWORD_PTR count = 0;
   SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 3000, &count);
   for (int i = 0; i < static_cast<int>(count); ++i) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 3000, &length);
+    DWORD_PTR length = 0, copied = 0;
+    if (!SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 3000, &length) ||
+        static_cast<LRESULT>(length) == CB_ERR)
+      throw Failure("the drive list changed while it was read");
     std::wstring text(length + 1, L'\0');
-    SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 3000, nullptr);
-    text.resize(length);
+    if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, 3000, &copied) ||
+        static_cast<LRESULT>(copied) == CB_ERR)
+      throw Failure("the drive list changed while it was read");
+    text.resize(std::min<size_t>(copied, length));
     items.push_back(text);
   }
   return items;
@@ -430,28 +468,43 @@ HWND FindCombo(HWND main) {
   throw Failure("no drive list");
 }
 
-void PrintDialog(HWND dialog) {
-  std::wstring caption = TextOf(dialog);
-  std::string icon = "none";
-  std::wstring text;
+struct DialogShown {
+  std::wstring caption, text;
+  std::string icon = "none";  // a kind, or a guess from the caption followed by "?"
   std::vector<std::wstring> buttons;
+};
+
+DialogShown ReadDialog(HWND dialog) {
+  DialogShown shown;
+  shown.caption = TextOf(dialog);
   for (HWND child : Children(dialog)) {
     std::wstring cls = ClassOf(child);
     LONG style = GetWindowLongW(child, GWL_STYLE);
     if (SameTextNoCase(cls, L"Static") && (style & SS_TYPEMASK) == SS_ICON) {
-      icon = IsWindowVisible(child) ? IconKind(child) : "none";
-      if (icon == "unknown") icon = IconFromCaption(caption) + "?";
+      shown.icon = IsWindowVisible(child) ? IconKind(child) : "none";
+      if (shown.icon == "unknown") shown.icon = IconFromCaption(shown.caption) + "?";
     } else if (SameTextNoCase(cls, L"Static")) {
       std::wstring part = TextOf(child);
-      if (!part.empty()) text += (text.empty() ? L"" : L"\n") + part;
+      if (!part.empty()) shown.text += (shown.text.empty() ? L"" : L"\n") + part;
     } else if (SameTextNoCase(cls, L"Button") && IsWindowVisible(child)) {
-      buttons.push_back(TextOf(child));
+      shown.buttons.push_back(TextOf(child));
     }
   }
-  std::printf("DIALOG caption=%s icon=%s\n", Escape(caption).c_str(), icon.c_str());
+  return shown;
+}
+
+// Reads the dialog until its icon is recognised (it is painted just after the dialog shows),
+// for at most a second, and prints it.
+void PrintDialog(HWND dialog) {
+  DialogShown shown;
+  WaitFor(1, [&] {
+    shown = ReadDialog(dialog);
+    return shown.icon.find('?') == std::string::npos;
+  });
+  std::printf("DIALOG caption=%s icon=%s\n", Escape(shown.caption).c_str(), shown.icon.c_str());
   std::printf("BUTTONS");
-  for (const auto& b : buttons) std::printf(" %s", Escape(b).c_str());
-  std::printf("\nTEXT %s\n", Escape(text).c_str());
+  for (const auto& b : shown.buttons) std::printf(" %s", Escape(b).c_str());
+  std::printf("\nTEXT %s\n", Escape(shown.text).c_str());
 }
 
 void Run(const std::string& command, const Args& args) {
@@ -501,9 +554,12 @@ void Run(const std::string& command, const Args& args) {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(combo, CB_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, 3000, &result);
     if (static_cast<int>(result) != index) throw Failure("no drive line " + args[0]);
-    PostMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(combo));
-    Sleep(200);  // let the handler run before the next command looks at the labels
+    // Sent, not posted: the change handler has run when the call returns.
+    if (!SendMessageTimeoutW(GetParent(combo), WM_COMMAND,
+                             MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(combo), SMTO_ABORTIFHUNG, 10000, nullptr))
+      throw Failure("the window did not take the selection");
+    RedrawWindow(main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   } else if (command == "click") {
     if (args.size() < 1) throw Failure("click TEXT");
     HWND main = RequireMainWindow();
@@ -522,7 +578,6 @@ void Run(const std::string& command, const Args& args) {
   } else if (command == "wait-dialog") {
     HWND dialog = WaitFor(SecondsArg(args, 0, 30), [] { return FindDialog(); });
     if (!dialog) throw Failure("timed out waiting for a dialog");
-    Sleep(150);  // the dialog paints its icon right after it becomes visible
     PrintDialog(dialog);
   } else if (command == "no-dialog") {
     HWND dialog = WaitFor(SecondsArg(args, 0, 2), [] { return FindDialog(); });
@@ -542,14 +597,11 @@ void Run(const std::string& command, const Args& args) {
     if (!WaitFor(10, [dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }))
       throw Failure("the dialog stayed open");
   } else if (command == "close-window") {
+    // Sent, so that the window has handled both requests when the command ends.
     HWND main = RequireMainWindow();
-    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    PostMessageW(main, WM_CLOSE, 0, 0);
-  } else if (command == "wait-exit") {
-    bool gone = WaitFor(SecondsArg(args, 0, 30), [] { return ProgramProcesses().empty(); });
-    if (!gone) throw Failure("the program is still running");
-  } else if (command == "sleep") {
-    Sleep(args.empty() ? 0 : static_cast<DWORD>(std::atoi(args[0].c_str())));
+    SendMessageTimeoutW(main, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+    if (IsWindow(main)) SendMessageTimeoutW(main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+    if (!IsWindow(main) || !IsWindowVisible(main)) throw Failure("the main window closed");
   } else if (command == "fnv1a") {
     if (args.size() < 1) throw Failure("fnv1a FILE [CHUNK]");
     FILE* file = std::fopen(args[0].c_str(), "rb");
@@ -577,23 +629,16 @@ void Run(const std::string& command, const Args& args) {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   std::vector<std::string> words(argv + 1, argv + argc);
-  if (const char* exe = std::getenv("QUOREL_UI_EXE"); exe && *exe) g_exeName = Wide(exe);
   size_t i = 0;
-  for (; i + 1 < words.size() && words[i].rfind("--", 0) == 0; i += 2) {
-    if (words[i] == "--exe") {
-      g_exeName = Wide(words[i + 1]);
-    } else if (words[i] == "--desktop") {
-      // A Wine virtual desktop: look for the windows there, once the program has made it.
-      std::wstring name = Wide(words[i + 1]);
-      HDESK desktop =
-          WaitFor(30, [&] { return OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL); });
-      if (!desktop || !SetThreadDesktop(desktop)) {
-        std::printf("ERROR cannot open desktop %s\n", words[i + 1].c_str());
-        return 1;
-      }
-    } else {
-      break;
+  if (words.size() >= 2 && words[0] == "--desktop") {
+    // A Wine virtual desktop: look for the windows there, once the program has made it.
+    std::wstring name = Wide(words[1]);
+    HDESK desktop = WaitFor(30, [&] { return OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL); });
+    if (!desktop || !SetThreadDesktop(desktop)) {
+      std::printf("ERROR cannot open desktop %s\n", words[1].c_str());
+      return 1;
     }
+    i = 2;
   }
   while (i < words.size()) {
     std::string command = words[i++];

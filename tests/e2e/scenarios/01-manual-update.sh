@@ -1,7 +1,6 @@
 # Shipped package with REBOOT 0, one drive, manual update: the window before and after, the
 # success message, the exact command stream and the bytes written.
-make_package reboot0 REBOOT=0
-install_flasher "$E2E_WORK/pkg/reboot0.exe"
+use_package reboot0 REBOOT=0
 sim_scenario <<'INI'
 [drive1]
 address = 1:0:0
@@ -15,37 +14,43 @@ expect_eq "$(drv caption | sed -n 's/^CAPTION //p')" "Flash Program for TARN-EX 
 items=$(drv combo-items)
 expect_eq "$(sed -n 's/^ITEM //p' <<<"$items")" "0 $(drive_line 1 0 0 0 '' 'TARN-EX DVDRW QVX-270T  ' KM01)" "drive list"
 expect_eq "$(sed -n 's/^SELECTED //p' <<<"$items")" 0 "selected line"
-expect_text Label1 "Please select target drive :"
-expect_text lblUpdateMsg "$WILL_BE_UPDATED"
-expect_text lblOldFW KM01
-expect_text lblNewFW KM0P
-expect_text lblMsg ""
-expect_text lblPercent "0 %"
 controls=$(drv controls)
-expect_eq "$(sed -n 's/^CONTROL name=cmdUpdate .* enabled=\([01]\).*/\1/p' <<<"$controls")" 1 "Update enabled"
-expect_eq "$(sed -n 's/^CONTROL name=lblOldFW .* ink=\([0-9A-F]*\).*/\1/p' <<<"$controls")" "$NAVY" "colour of the old revision"
-expect_eq "$(sed -n 's/^CONTROL name=lblUpdateMsg .* ink=\([0-9A-F]*\).*/\1/p' <<<"$controls")" "$BLACK" "colour of the update line"
+expect_eq "$(control_field Label1 text "$controls")" "Please select target drive :" Label1
+expect_eq "$(control_field lblUpdateMsg text "$controls")" "$WILL_BE_UPDATED" lblUpdateMsg
+expect_eq "$(control_field lblOldFW text "$controls")" KM01 lblOldFW
+expect_eq "$(control_field lblNewFW text "$controls")" KM0P lblNewFW
+expect_eq "$(control_field lblMsg text "$controls")" "" lblMsg
+expect_eq "$(control_field lblPercent text "$controls")" "0 %" lblPercent
+expect_eq "$(control_field cmdUpdate enabled "$controls")" 1 "Update enabled"
+expect_eq "$(control_field lblOldFW ink "$controls")" "$NAVY" "colour of the old revision"
+expect_eq "$(control_field lblUpdateMsg ink "$controls")" "$BLACK" "colour of the update line"
 
-drv click Update >/dev/null || fail "cannot click Update"
+click Update
 drv wait-text lblMsg Programming 30 >/dev/null || fail "no progress shown"
 controls=$(drv controls)
-expect_eq "$(sed -n 's/^CONTROL name=cmdUpdate .* enabled=\([01]\).*/\1/p' <<<"$controls")" 0 "Update disabled while running"
-expect_eq "$(sed -n 's/^CONTROL name=cmdClose .* enabled=\([01]\).*/\1/p' <<<"$controls")" 0 "Close disabled while running"
-expect_eq "$(sed -n 's/^CONTROL name=lblMsg .* ink=\([0-9A-F]*\).*/\1/p' <<<"$controls")" "$MAROON" "colour of the progress message"
-expect_eq "$(sed -n 's/^CONTROL name=pbar .* range=\([0-9.]*\).*/\1/p' <<<"$controls")" "0..330" "progress range"
+expect_eq "$(control_field cmdUpdate enabled "$controls")" 0 "Update enabled while running"
+expect_eq "$(control_field cmdClose enabled "$controls")" 0 "Close enabled while running"
+expect_eq "$(control_field lblMsg ink "$controls")" "$MAROON" "colour of the progress message"
+expect_eq "$(control_field pbar range "$controls")" "0..330" "progress range"
 
 expect_dialog Information information "$SUCCESS" 120
-expect_text lblMsg "Done."
+controls=$(drv controls)
+expect_eq "$(control_field lblMsg text "$controls")" "Done." "message during the report"
+expect_eq "$(control_field lblMsg ink "$controls")" "$NAVY" "colour of the message during the report"
+expect_eq "$(control_field lblPercent text "$controls")" "100 %" "percent during the report"
+expect_eq "$(control_field pbar position "$controls")" 330 "progress bar during the report"
 answer ok
 
 items=$(drv combo-items)
 expect_eq "$(sed -n 's/^ITEM //p' <<<"$items")" "0 $(drive_line 1 0 0 0 '' 'TARN-EX DVDRW QVX-270T  ' KM0P)" "drive list after the update"
-expect_text lblOldFW KM0P
-expect_text lblNewFW KM0P
-expect_text lblMsg ""
-expect_text lblPercent "0 %"
-expect_eq "$(control_field cmdUpdate enabled)" 1 "Update enabled again"
-expect_eq "$(control_field pbar position)" 0 "progress bar emptied"
+controls=$(drv controls)
+expect_eq "$(control_field lblOldFW text "$controls")" KM0P "old revision after the update"
+expect_eq "$(control_field lblNewFW text "$controls")" KM0P "new revision after the update"
+expect_eq "$(control_field lblMsg text "$controls")" "" "message after the update"
+expect_eq "$(control_field lblPercent text "$controls")" "0 %" "percent after the update"
+expect_eq "$(control_field pbar position "$controls")" 0 "progress bar after the update"
+expect_eq "$(control_field cmdUpdate enabled "$controls")" 1 "Update enabled again"
+expect_eq "$(control_field cmdClose enabled "$controls")" 1 "Close enabled again"
 
 check_download 1 A0 1240
 expect_eq "$(exec_lines 1 | grep ' cdb=3B05010000000004D87F0000 ' | field head | cut -c1-12)" \
@@ -53,6 +58,6 @@ expect_eq "$(exec_lines 1 | grep ' cdb=3B05010000000004D87F0000 ' | field head |
 expect_eq "$(count_log '^PROGRAM drive=1 .* control=A0 .* revision=KM0P')" 1 "one programming"
 
 # Only the Close button ends the program: not the title bar's close, not Alt+F4.
-drv close-window , sleep 1000 , wait-window 1 >/dev/null || fail "the window closed without the Close button"
-drv click Close >/dev/null || fail "cannot click Close"
+drv close-window >/dev/null || fail "the window closed without the Close button"
+click Close
 expect_exit 30

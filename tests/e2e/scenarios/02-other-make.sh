@@ -1,6 +1,5 @@
 # A drive of another make only: the no-match message lists it, nothing is written.
-make_package shipped
-install_flasher "$E2E_WORK/pkg/shipped.exe"
+use_package shipped
 sim_scenario <<'INI'
 [drive1]
 address = 0:1:0
@@ -13,4 +12,4 @@ expect_dialog Error stop "$NO_MATCH$(drive_line 0 0 1 0 '' 'ACMEDISKCD-RW 52X   
 answer ok
 expect_exit 30
 expect_eq "$(exec_lines 1 | field cdb | grep -c '^12')" 1 "INQUIRY during discovery"
-expect_eq "$(writes_to 1)" 0 "WRITE BUFFER commands"
+expect_nothing_written

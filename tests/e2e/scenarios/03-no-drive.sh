@@ -1,6 +1,5 @@
 # No drive at all: the no-match message ends with the empty list.
-make_package shipped
-install_flasher "$E2E_WORK/pkg/shipped.exe"
+use_package shipped
 sim_scenario <<'INI'
 [manager]
 adapters = 1
@@ -9,4 +8,5 @@ start_quorel
 expect_dialog Error stop "$NO_MATCH"
 answer ok
 expect_exit 30
+[ "$(count_log '^SUPPORT ')" -ge 1 ] || fail "the ASPI manager was never asked"
 expect_eq "$(exec_lines | wc -l)" 0 "commands executed"

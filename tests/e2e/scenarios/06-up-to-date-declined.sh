@@ -1,6 +1,5 @@
 # N2OMESSAGE 1, drive already at the new revision: the question; No ends the program.
-make_package n2o N2OMESSAGE=1
-install_flasher "$E2E_WORK/pkg/n2o.exe"
+use_package n2o N2OMESSAGE=1
 sim_scenario <<'INI'
 [drive1]
 address = 1:0:0
@@ -9,9 +8,9 @@ INI
 start_quorel
 start_ready_window || return 0
 expect_text lblOldFW KM0P
-drv click Update >/dev/null || fail "cannot click Update"
+click Update
 expect_dialog Warning exclamation "Your drive's Firmware is already the most updated !\\n Do you wish to continue ?"
 expect_eq "$(sed -n 's/^BUTTONS //p' "$SCN_DIR/transcript" | tail -1)" "&Yes &No" "buttons"
 answer no
 expect_exit 30
-expect_eq "$(writes_to 1)" 0 "WRITE BUFFER commands"
+expect_nothing_written

@@ -1,7 +1,6 @@
 # CHKDISC 1 with a disc in the drive: the tray comes out, the user is asked to take the disc,
 # the tray goes in, the check passes and the update runs; CLOSEAP 1 then ends the program.
-make_package chkdisc CHKDISC=1 REBOOT=0 CLOSEAP=1
-install_flasher "$E2E_WORK/pkg/chkdisc.exe"
+use_package chkdisc CHKDISC=1 REBOOT=0 CLOSEAP=1
 sim_scenario <<'INI'
 [drive1]
 address = 1:0:0
@@ -10,7 +9,7 @@ remove_disc_on_eject = 1
 INI
 start_quorel
 start_ready_window || return 0
-drv click Update >/dev/null || fail "cannot click Update"
+click Update
 expect_dialog Warning exclamation "Please remove the disc."
 expect_text lblMsg "Tray Out ..."
 answer ok

@@ -1,7 +1,6 @@
 # AUTOMODE with three drives of which two may be updated: two downloads side by side, one
 # report; the window then stays open, and the other make's line is refused.
-make_package auto AUTOMODE=1 REBOOT=0 CLOSEAP=0
-install_flasher "$E2E_WORK/pkg/auto.exe"
+use_package auto AUTOMODE=1 REBOOT=0 CLOSEAP=0
 sim_scenario <<'INI'
 [drive1]
 address = 0:0:0
@@ -30,9 +29,9 @@ expect_eq "$(writes_to 2)" 0 "WRITE BUFFER commands to the other make"
 check_download 1 A0 1240
 check_download 3 A0 1240
 # Side by side: each drive received its first block before the other received its last.
-first() { exec_lines "$1" | grep ' cdb=3B0501000000004000' | head -1 | field t; }
-last() { exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]*004000' | tail -1 | field t; }
-[ "$(first 1)" -lt "$(last 3)" ] && [ "$(first 3)" -lt "$(last 1)" ] ||
+first_block() { exec_lines "$1" | grep ' cdb=3B0501000000004000' | head -1 | field t; }
+last_block() { exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]*004000' | tail -1 | field t; }
+[ "$(first_block 1)" -lt "$(last_block 3)" ] && [ "$(first_block 3)" -lt "$(last_block 1)" ] ||
   fail "the two downloads did not overlap"
 items=$(drv combo-items)
 expect_eq "$(sed -n 's/^ITEM //p' <<<"$items" | tr '\n' '|')" \
@@ -40,9 +39,23 @@ expect_eq "$(sed -n 's/^ITEM //p' <<<"$items" | tr '\n' '|')" \
   "drive list after the update"
 drv select 1 >/dev/null || fail "cannot select the other make"
 controls=$(drv controls)
-expect_eq "$(sed -n 's/^CONTROL name=lblUpdateMsg .* text=//p' <<<"$controls")" "$NOT_ALLOWED" "refusal line"
-expect_eq "$(sed -n 's/^CONTROL name=lblUpdateMsg .* ink=\([0-9A-F]*\).*/\1/p' <<<"$controls")" "$MAROON" "colour of the refusal"
-expect_eq "$(sed -n 's/^CONTROL name=cmdUpdate .* enabled=\([01]\).*/\1/p' <<<"$controls")" 0 "Update for the other make"
-expect_eq "$(sed -n 's/^CONTROL name=lblOldFW .* visible=\([01]\).*/\1/p' <<<"$controls")" 0 "old revision shown"
-drv click Close >/dev/null || fail "cannot click Close"
+expect_eq "$(control_field lblUpdateMsg text "$controls")" "$NOT_ALLOWED" "refusal line"
+expect_eq "$(control_field lblUpdateMsg ink "$controls")" "$MAROON" "colour of the refusal"
+expect_eq "$(control_field cmdUpdate enabled "$controls")" 0 "Update for the other make"
+expect_eq "$(control_field lblOldFW visible "$controls")" 0 "old revision shown"
+expect_eq "$(control_field lblNewFW visible "$controls")" 0 "new revision shown"
+# Back on an updatable line, Update is offered again for the whole automatic run.
+drv select 2 >/dev/null || fail "cannot select the third drive"
+controls=$(drv controls)
+expect_eq "$(control_field lblUpdateMsg text "$controls")" "$WILL_BE_UPDATED" "update line"
+expect_eq "$(control_field lblUpdateMsg ink "$controls")" "$BLACK" "colour of the update line"
+expect_eq "$(control_field cmdUpdate enabled "$controls")" 1 "Update for the third drive"
+expect_eq "$(control_field lblOldFW text "$controls")" KM0P "old revision of the third drive"
+# A second press covers every updatable drive again, whichever line is selected.
+drv select 0 >/dev/null || fail "cannot select the first drive"
+click Update
+expect_dialog Information information "$SUCCESS" 120
+answer ok
+expect_eq "$(count_log '^PROGRAM drive=[13] ')" 4 "drives programmed after the second press"
+click Close
 expect_exit 30
