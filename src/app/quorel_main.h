@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/main_view.h"
-#include "app/os_info.h"
+#include "platform/os_info.h"
 #include "device/atapi_device.h"
 #include "flash/parser.h"
 #include "package/package_view.h"

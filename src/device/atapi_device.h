@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/os_info.h"
+#include "platform/os_info.h"
 #include "device/device_entry.h"
 #include "device/hitimer.h"
 #include "device/scsi_structs.h"

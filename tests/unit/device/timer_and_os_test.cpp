@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/os_info.h"
+#include "platform/os_info.h"
 #include "device/hitimer.h"
 #include "sim/sim_machine.h"
 

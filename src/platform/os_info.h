@@ -1,4 +1,5 @@
-// Operating-system information and the restart request.
+// Operating-system information and the restart request: the drive layer picks its transport by
+// the family, the window asks for the restart.
 #pragma once
 
 #include <cstdint>

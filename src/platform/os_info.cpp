@@ -1,4 +1,4 @@
-#include "app/os_info.h"
+#include "platform/os_info.h"
 
 #include "platform/platform.h"
 
