@@ -5,7 +5,7 @@ sim_scenario <<'INI'
 [drive1]
 address = 1:0:0
 revision = KM01
-latency_ms = 15
+latency_ms = 60
 INI
 start_quorel
 start_ready_window || return 0
