@@ -77,7 +77,8 @@ class AtapiDevice {
 
   // ---- Transport ----
   // Sends one 12-byte CDB to the addressed drive; data travels through InBuffer (direction In)
-  // or OutBuffer (Out). Good (true) only when the call worked, the SCSI status is GOOD and the data
+  // or OutBuffer (Out); InBuffer is cleared first, so no answer shows an older one's bytes.
+  // Good (true) only when the call worked, the SCSI status is GOOD and the data
   // moved as `transfer` asks; the reason for false is in the last-command record. Sense is read
   // only from a CHECK CONDITION, by its response code: 70h/71h fixed, 72h/73h descriptor.
   bool SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kIdentityAttempts = 10;
 constexpr uint8_t kInquiryBytes = 0x60;
+constexpr uint32_t kInquiryIdentityBytes = 36;
 constexpr int kAspiTargets = 16;
 constexpr int kAspiLuns = 8;
 constexpr int16_t kFirstSubstituteAdapter = 2;
@@ -297,6 +298,8 @@ bool AtapiDevice::ReadInquiry() {
   std::memset(currentRevision, 0, sizeof currentRevision);
   std::memset(currentVendorSpecific, 0, sizeof currentVendorSpecific);
   if (!Inquiry(0, 0, 0, kInquiryBytes, 0)) return false;
+  // Vendor, product and revision end at byte 35: a shorter answer identifies nothing.
+  if (last.lastTransferLength < kInquiryIdentityBytes) return false;
   std::memcpy(currentVendor, inBuffer + 8, 8);
   std::memcpy(currentProduct, inBuffer + 16, 16);
   std::memcpy(currentRevision, inBuffer + 32, 4);

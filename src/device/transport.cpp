@@ -187,6 +187,8 @@ SenseTriple ParseSense(const uint8_t* area, size_t areaBytes) {
 
 bool AtapiDevice::SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
                               Transfer transfer) {
+  // Whatever arrives short or not at all then reads as zeros, never as an older answer.
+  if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
   if (useAspi || osInfo.isNtFamily == 0) return SendAspi(cdb, direction, lengthBytes, transfer);
   return SendPassThrough(cdb, direction, lengthBytes, transfer);
 }
@@ -254,6 +256,7 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
     if (Judge(worked && request.ScsiStatus == STATUS_GOOD && allMoved, sense, moved)) return true;
     if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
+      if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
       continue;
     }
     return false;
@@ -337,6 +340,7 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
     if (Judge(adapterGood && targetStatus == STATUS_GOOD, sense, lengthBytes)) return true;
     if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
+      if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
       continue;
     }
     return false;

@@ -41,6 +41,7 @@ constexpr uint32_t kFlashIdBytes = 128;
 constexpr uint8_t kMediaEventClass = 0x10;
 constexpr uint16_t kMediaEventBytes = 8;
 constexpr uint32_t kMediaStatusByte = 5;
+constexpr uint32_t kFlashPartIdBytes = 4;
 constexpr uint32_t kReadyPollMilliseconds = 300;
 constexpr int kDiscCheckLimitSeconds = 30;
 
@@ -108,6 +109,8 @@ bool AtapiDevice::ReadFlashId() {
   Cdb cdb;
   From(kReadFlashId, cdb);
   if (!SendCommand(cdb, DataDirection::In, kFlashIdBytes, Transfer::UpTo)) return false;
+  // The part identity is the first four bytes: an answer without them identifies nothing.
+  if (last.lastTransferLength < kFlashPartIdBytes) return false;
   for (uint32_t i = 0; i < kFlashIdBytes; ++i) {
     if (inBuffer[i] != 0) return true;
   }
@@ -192,7 +195,8 @@ bool AtapiDevice::IsDiscAbsent() {
 
 bool AtapiDevice::IsTrayOpen() {
   if (!GetEventStatus(1, kMediaEventClass, kMediaEventBytes, 0)) return false;
-  return (inBuffer[kMediaStatusByte] & 0x01) != 0;  // door or tray open
+  if (last.lastTransferLength <= kMediaStatusByte) return false;  // no media status came
+  return (inBuffer[kMediaStatusByte] & 0x01) != 0;                // door or tray open
 }
 
 void AtapiDevice::ClearUnitAttention() {
