@@ -150,7 +150,9 @@ class AtapiDevice {
   // Waits while the drive reports becoming ready or a unit attention, polling every 300 ms.
   // A limit of 0 or less waits without limit. False when the limit ran out.
   bool WaitReady(int limitSeconds);
-  void ClearUnitAttention();
+  // Sends TEST UNIT READY until it answers anything but UNIT ATTENTION, at most 16 times.
+  // False when the unit attention never cleared: the drive is then treated as not answering.
+  bool ClearUnitAttention();
   bool SenseIs(uint8_t key, uint8_t asc) const;
   bool SenseKeyIs(uint8_t key) const;
 

@@ -150,15 +150,18 @@ void AtapiDevice::ScanDrives() {
 
   for (int16_t slot = 0; slot < kMaxDevices && deviceList[slot].present != 0; ++slot) {
     SelectDevice(slot);
-    ClearUnitAttention();
-    for (int attempt = 0; attempt < kIdentityAttempts; ++attempt) {
-      if (ReadInquiry()) {
-        FillIdentity(deviceList[slot]);
-        break;
+    // A drive whose unit attention never clears is treated as not answering: it stays listed
+    // with empty identity texts and a zero flash identity.
+    if (ClearUnitAttention()) {
+      for (int attempt = 0; attempt < kIdentityAttempts; ++attempt) {
+        if (ReadInquiry()) {
+          FillIdentity(deviceList[slot]);
+          break;
+        }
       }
+      if (ReadFlashId())
+        std::memcpy(deviceList[slot].flashId, inBuffer, sizeof(DeviceEntry::flashId));
     }
-    if (ReadFlashId())
-      std::memcpy(deviceList[slot].flashId, inBuffer, sizeof(DeviceEntry::flashId));
     CloseDevice();
   }
 }

@@ -44,6 +44,9 @@ constexpr uint32_t kMediaStatusByte = 5;
 constexpr uint32_t kFlashPartIdBytes = 4;
 constexpr uint32_t kReadyPollMilliseconds = 300;
 constexpr int kDiscCheckLimitSeconds = 30;
+// A drive reports each pending unit attention once; one that still reports one after this many
+// TEST UNIT READY commands is not going to stop.
+constexpr int kUnitAttentionCommands = 16;
 
 void From(Command command, Cdb& cdb) {
   std::memcpy(cdb, kTemplates[command], kCdbBytes);
@@ -199,9 +202,11 @@ bool AtapiDevice::IsTrayOpen() {
   return (inBuffer[kMediaStatusByte] & 0x01) != 0;                // door or tray open
 }
 
-void AtapiDevice::ClearUnitAttention() {
-  while (!TestUnitReady() && SenseKeyIs(kSenseUnitAttention)) {
+bool AtapiDevice::ClearUnitAttention() {
+  for (int sent = 0; sent < kUnitAttentionCommands; ++sent) {
+    if (TestUnitReady() || !SenseKeyIs(kSenseUnitAttention)) return true;
   }
+  return false;
 }
 
 }  // namespace quorel

@@ -307,6 +307,7 @@ TEST_F(CommandSet, ClearUnitAttentionStopsAtTheFirstOtherAnswer) {
       {"none pending", 0, false, 1},
       {"three pending", 3, false, 4},
       {"failure without sense ends it", 2, true, 3},
+      {"never clears: bounded", 1000, false, 16},
   };
   auto engine = PassThroughEngine();
   for (const Case& c : cases) {

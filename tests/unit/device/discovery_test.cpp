@@ -288,6 +288,16 @@ TEST_F(Discovery, NoDriveWearsAnotherDrivesIdentity) {
   EXPECT_EQ(other->flashId[0], 0);
 }
 
+TEST_F(Discovery, DriveWhoseUnitAttentionNeverClearsIsNotSpokenTo) {
+  drive = machine.AddLetterDrive('E', 1);
+  drive->senseFaults.push_back({{0x00, 0, 1000}, 6, 0x29, 0});
+  AtapiDevice engine;
+  ASSERT_EQ(engine.DeviceCount(), 1);
+  EXPECT_EQ(engine.GetEntry(0)->identText[0], '\0');
+  EXPECT_EQ(engine.GetEntry(0)->flashId[0], 0);
+  EXPECT_EQ(Received(0x12) + Received(0xDF), 0);
+}
+
 TEST_F(Discovery, ListKeepsTheFirstSixteenDrives) {
   struct Case {
     const char* name;
