@@ -263,12 +263,8 @@ TEST_F(CommandSet, ShortAnswersGiveNothingOfAnOlderOne) {
        [](AtapiDevice& e) { return e.IsTrayOpen(); }, false, false},
       {"flash identity of two bytes", 0xDF, 2, [](AtapiDevice& e) { return e.ReadFlashId(); },
        false, true},
-      {"flash identity of no bytes", 0xDF, 0, [](AtapiDevice& e) { return e.ReadFlashId(); }, false,
-       false},
       {"inquiry of 35 bytes", 0x12, 35, [](AtapiDevice& e) { return e.ReadIdentity(); }, false,
        true},
-      {"inquiry of 5 bytes", 0x12, 5, [](AtapiDevice& e) { return e.ReadIdentity(); }, false,
-       false},
   };
   for (bool aspi : {false, true}) {
     for (const Case& c : cases) {
