@@ -15,6 +15,9 @@ namespace {
 
 constexpr int kProgressMaximum = 330;  // 33 s at one step per 100 ms tick
 constexpr int kReadyLimitSeconds = 120;
+// Rounds of the disc and tray check before it gives up on a drive; each round that finds a disc
+// or an open tray asks the user to act.
+constexpr int kDiscCheckRounds = 5;
 constexpr uint8_t kSenseNotReady = 0x02;
 constexpr uint8_t kAscMediumNotPresent = 0x3A;
 
@@ -294,7 +297,11 @@ void TQuorelMain::StartWorker(int k) {
   job.bootCode = settings.BOOTCODE != 0 ? 1 : 0;
   job.window = this;
 
-  if (settings.CHKDISC == 1) CheckDiscAndTray(*engine);
+  if (settings.CHKDISC == 1 && !CheckDiscAndTray(*engine)) {
+    // The disc never went or the tray never closed: the drive is not written.
+    engine->FlashResult = kFlashFailed;
+    return;
+  }
 
   // Counted before the thread exists, so that its completion always finds itself counted.
   ++runningWorkers;
@@ -306,11 +313,11 @@ void TQuorelMain::StartWorker(int k) {
   }
 }
 
-void TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
+bool TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
   view.SetText(Control::lblMsg, text::kCheckDiscTray);
-  for (;;) {
+  for (int round = 0; round < kDiscCheckRounds; ++round) {
     if (engine.IsDiscAbsent()) {
-      if (!engine.IsTrayOpen()) return;
+      if (!engine.IsTrayOpen()) return true;
     } else {
       view.SetText(Control::lblMsg, text::kTrayOut);
       engine.TrayOut();
@@ -327,6 +334,7 @@ void TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
       view.ShowMessage(text::kPushTrayIn, MessageKind::Warning, MessageButtons::Ok);
     }
   }
+  return false;
 }
 
 void TQuorelMain::tmrTimer() {

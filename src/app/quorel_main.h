@@ -49,7 +49,9 @@ class TQuorelMain {
   bool ConfirmNotice();     // false when the notice was not answered yes
   bool CreateJobEngines();  // false when the handler must end
   void StartWorker(int job);
-  void CheckDiscAndTray(AtapiDevice& engine);
+  // True once the drive has no disc and a closed tray; false when that did not come about
+  // within the check's rounds.
+  bool CheckDiscAndTray(AtapiDevice& engine);
   void FinishUpdate();
   void RereadDrives();
   void DeleteJobEngines();

@@ -10,6 +10,7 @@
 // nothing (the ASPI loader's messages aside).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,11 @@ namespace quorel {
 
 enum class DataDirection : uint8_t { Out = 0, In = 1, None = 2 };
 
+// How much data a command must move to be good. Exact: all of lengthBytes. UpTo: the length is
+// an allocation length (INQUIRY, GET EVENT STATUS NOTIFICATION, the flash identity), and a drive
+// may answer with less; the caller checks lastTransferLength against what it reads.
+enum class Transfer : uint8_t { Exact, UpTo };
+
 // Outcome of the engine's last command that reached the transport.
 struct LastCommandRecord {
   uint8_t lastOutcome = 0;  // 1 good; 2 sense reported within the time-out; 0 anything else
@@ -30,10 +36,22 @@ struct LastCommandRecord {
   uint8_t lastAsc = 0;
   uint8_t lastAscq = 0;
   bool lastTimedOut = false;
-  double lastElapsed = 0.0;         // seconds
-  uint32_t lastTransferLength = 0;  // bytes, when good
+  double lastElapsed = 0.0;  // seconds
+  // Bytes moved, when good: as the pass-through reports them; on ASPI, which reports no
+  // residue, the length asked for.
+  uint32_t lastTransferLength = 0;
   uint8_t lastCdb[kCdbBytes] = {};
 };
+
+// Sense data as the record keeps it; valid false when the area held no sense of a known format.
+struct SenseTriple {
+  bool valid = false;
+  uint8_t key = 0, asc = 0, ascq = 0;
+};
+// Reads sense data by its response code: fixed format (70h current, 71h deferred) has the key in
+// byte 2 and ASC/ASCQ in bytes 12/13, descriptor format (72h, 73h) in bytes 1, 2 and 3. Any
+// other code, or an area too short for its format, is no sense.
+SenseTriple ParseSense(const uint8_t* area, size_t areaBytes);
 
 constexpr uint8_t kOutcomeFailed = 0;
 constexpr uint8_t kOutcomeGood = 1;
@@ -59,8 +77,12 @@ class AtapiDevice {
 
   // ---- Transport ----
   // Sends one 12-byte CDB to the addressed drive; data travels through InBuffer (direction In)
-  // or OutBuffer (Out). True when good; the reason for false is in the last-command record.
-  bool SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
+  // or OutBuffer (Out); InBuffer is cleared first, so no answer shows an older one's bytes.
+  // Good (true) only when the call worked, the SCSI status is GOOD and the data
+  // moved as `transfer` asks; the reason for false is in the last-command record. Sense is read
+  // only from a CHECK CONDITION, by its response code: 70h/71h fixed, 72h/73h descriptor.
+  bool SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
+                   Transfer transfer = Transfer::Exact);
   void SetTimeout(uint32_t seconds) { timeoutSeconds = seconds; }
   void SetRetry(bool on) { retryFlag = on; }
   // Silent test for a usable ASPI manager; holds nothing afterwards.
@@ -128,7 +150,9 @@ class AtapiDevice {
   // Waits while the drive reports becoming ready or a unit attention, polling every 300 ms.
   // A limit of 0 or less waits without limit. False when the limit ran out.
   bool WaitReady(int limitSeconds);
-  void ClearUnitAttention();
+  // Sends TEST UNIT READY until it answers anything but UNIT ATTENTION, at most 16 times.
+  // False when the unit attention never cleared: the drive is then treated as not answering.
+  bool ClearUnitAttention();
   bool SenseIs(uint8_t key, uint8_t asc) const;
   bool SenseKeyIs(uint8_t key) const;
 
@@ -149,10 +173,14 @@ class AtapiDevice {
  private:
   friend class AtapiDeviceTestAccess;
 
-  bool SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
-  bool SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes);
+  bool SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
+                       Transfer transfer);
+  bool SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
+                Transfer transfer);
   // Fills lastCdb, the times and the sense triple after one attempt.
-  void RecordCommand(const uint8_t* cdb, const uint8_t* sense, bool stillPending);
+  void RecordCommand(const uint8_t* cdb, const SenseTriple& sense, bool stillPending);
+  // Sets lastOutcome and lastTransferLength from one attempt's verdict; true when good.
+  bool Judge(bool good, const SenseTriple& sense, uint32_t transferredBytes);
   void ChooseTransport();
   void ScanAspi();
   void ScanDriveLetters();

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kIdentityAttempts = 10;
 constexpr uint8_t kInquiryBytes = 0x60;
+constexpr uint32_t kInquiryIdentityBytes = 36;
 constexpr int kAspiTargets = 16;
 constexpr int kAspiLuns = 8;
 constexpr int16_t kFirstSubstituteAdapter = 2;
@@ -149,15 +150,18 @@ void AtapiDevice::ScanDrives() {
 
   for (int16_t slot = 0; slot < kMaxDevices && deviceList[slot].present != 0; ++slot) {
     SelectDevice(slot);
-    ClearUnitAttention();
-    for (int attempt = 0; attempt < kIdentityAttempts; ++attempt) {
-      if (ReadInquiry()) {
-        FillIdentity(deviceList[slot]);
-        break;
+    // A drive whose unit attention never clears is treated as not answering: it stays listed
+    // with empty identity texts and a zero flash identity.
+    if (ClearUnitAttention()) {
+      for (int attempt = 0; attempt < kIdentityAttempts; ++attempt) {
+        if (ReadInquiry()) {
+          FillIdentity(deviceList[slot]);
+          break;
+        }
       }
+      if (ReadFlashId())
+        std::memcpy(deviceList[slot].flashId, inBuffer, sizeof(DeviceEntry::flashId));
     }
-    if (ReadFlashId())
-      std::memcpy(deviceList[slot].flashId, inBuffer, sizeof(DeviceEntry::flashId));
     CloseDevice();
   }
 }
@@ -297,6 +301,8 @@ bool AtapiDevice::ReadInquiry() {
   std::memset(currentRevision, 0, sizeof currentRevision);
   std::memset(currentVendorSpecific, 0, sizeof currentVendorSpecific);
   if (!Inquiry(0, 0, 0, kInquiryBytes, 0)) return false;
+  // Vendor, product and revision end at byte 35: a shorter answer identifies nothing.
+  if (last.lastTransferLength < kInquiryIdentityBytes) return false;
   std::memcpy(currentVendor, inBuffer + 8, 8);
   std::memcpy(currentProduct, inBuffer + 16, 16);
   std::memcpy(currentRevision, inBuffer + 32, 4);

@@ -67,6 +67,13 @@ constexpr uint8_t SS_OLD_MANAGER = 0xE1;
 constexpr uint8_t SS_ILLEGAL_MODE = 0xE2;
 constexpr uint8_t SS_NO_ASPI = 0xE3;
 
+constexpr uint8_t HASTAT_OK = 0x00;
+constexpr uint8_t HASTAT_DO_DU = 0x12;  // data overrun or underrun
+
+// SCSI status bytes (SRB_TargStat, ScsiStatus).
+constexpr uint8_t STATUS_GOOD = 0x00;
+constexpr uint8_t STATUS_CHKCOND = 0x02;
+
 constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;
 constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;

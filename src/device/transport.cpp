@@ -65,6 +65,11 @@ uint8_t* DataBufferFor(DataDirection direction, uint32_t lengthBytes, uint8_t* i
   return direction == DataDirection::Out ? out : in;
 }
 
+// A data-in command whose length is an allocation length may bring less than it asked for.
+bool ShortAnswerAllowed(DataDirection direction, Transfer transfer) {
+  return direction == DataDirection::In && transfer == Transfer::UpTo;
+}
+
 uint8_t AspiDirectionFlags(DataDirection direction) {
   switch (direction) {
     case DataDirection::In:
@@ -155,24 +160,66 @@ void AtapiDevice::ChooseTransport() {
 // ---------------------------------------------------------------------------------------------
 // SendCommand
 
-bool AtapiDevice::SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes) {
-  if (useAspi || osInfo.isNtFamily == 0) return SendAspi(cdb, direction, lengthBytes);
-  return SendPassThrough(cdb, direction, lengthBytes);
+SenseTriple ParseSense(const uint8_t* area, size_t areaBytes) {
+  SenseTriple sense;
+  if (areaBytes == 0) return sense;
+  switch (area[0] & 0x7F) {
+    case 0x70:
+    case 0x71:
+      if (areaBytes < 14) return sense;
+      sense.key = area[2] & 0x0F;
+      sense.asc = area[12];
+      sense.ascq = area[13];
+      break;
+    case 0x72:
+    case 0x73:
+      if (areaBytes < 4) return sense;
+      sense.key = area[1] & 0x0F;
+      sense.asc = area[2];
+      sense.ascq = area[3];
+      break;
+    default:
+      return sense;
+  }
+  sense.valid = true;
+  return sense;
 }
 
-void AtapiDevice::RecordCommand(const uint8_t* cdb, const uint8_t* sense, bool stillPending) {
+bool AtapiDevice::SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
+                              Transfer transfer) {
+  // Whatever arrives short or not at all then reads as zeros, never as an older answer.
+  if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
+  if (useAspi || osInfo.isNtFamily == 0) return SendAspi(cdb, direction, lengthBytes, transfer);
+  return SendPassThrough(cdb, direction, lengthBytes, transfer);
+}
+
+void AtapiDevice::RecordCommand(const uint8_t* cdb, const SenseTriple& sense, bool stillPending) {
   std::memcpy(last.lastCdb, cdb, kCdbBytes);
   last.lastElapsed = commandTimer.Total();
   // A request the manager still holds has outlived the wait of timeoutSeconds, whatever the
   // clock says (there may be no clock).
   last.lastTimedOut = static_cast<double>(timeoutSeconds) < last.lastElapsed || stillPending;
-  last.lastSenseKey = sense[2] & 0x0F;
-  last.lastAsc = sense[12];
-  last.lastAscq = sense[13];
+  last.lastSenseKey = sense.key;
+  last.lastAsc = sense.asc;
+  last.lastAscq = sense.ascq;
 }
 
-bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction,
-                                  uint32_t lengthBytes) {
+bool AtapiDevice::Judge(bool good, const SenseTriple& sense, uint32_t transferredBytes) {
+  if (good && !last.lastTimedOut) {
+    last.lastTransferLength = transferredBytes;
+    last.lastOutcome = kOutcomeGood;
+    return true;
+  }
+  last.lastTransferLength = 0;
+  // Outcome 2 only for a sense key the drive reported in time; a CHECK CONDITION without
+  // readable sense, BUSY or a short transfer is a failure without sense, which may be re-sent.
+  bool const reported = sense.valid && sense.key != 0 && !last.lastTimedOut;
+  last.lastOutcome = reported ? kOutcomeSense : kOutcomeFailed;
+  return false;
+}
+
+bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
+                                  Transfer transfer) {
   if (driveHandle == kInvalidHandle && retryFlag) return false;
   bool resent = false;
   for (;;) {
@@ -199,34 +246,31 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction,
         sizeof passThroughRequest, &passThroughRequest, sizeof passThroughRequest, &returnedBytes);
     commandTimer.Stop();
 
-    RecordCommand(cdb, passThroughRequest.sense, false);
-    last.lastTransferLength = request.DataTransferLength;
-    if (worked && last.lastSenseKey == 0 && !last.lastTimedOut) {
-      last.lastOutcome = kOutcomeGood;
-      return true;
-    }
-    last.lastTransferLength = 0;
-    if (worked && !last.lastTimedOut) {
-      last.lastOutcome = kOutcomeSense;
-      return false;
-    }
-    last.lastOutcome = kOutcomeFailed;
-    if (retryFlag && !last.lastTimedOut && !resent) {
+    SenseTriple const sense = worked && request.ScsiStatus == STATUS_CHKCOND
+                                  ? ParseSense(passThroughRequest.sense, kSenseInfoLength)
+                                  : SenseTriple{};
+    RecordCommand(cdb, sense, false);
+    uint32_t const moved = request.DataTransferLength;
+    bool const allMoved = DataBufferFor(direction, lengthBytes, inBuffer, outBuffer) == nullptr ||
+                          moved >= lengthBytes || ShortAnswerAllowed(direction, transfer);
+    if (Judge(worked && request.ScsiStatus == STATUS_GOOD && allMoved, sense, moved)) return true;
+    if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
+      if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
       continue;
     }
     return false;
   }
 }
 
-bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes) {
+bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
+                           Transfer transfer) {
   if ((currentAdapter == -1 || currentTarget == -1) && retryFlag) return false;
   if (sendAspiCommand == nullptr) {
     // ASPI mode without a manager (the 9x family without one, or a failed load): the command
     // fails in order instead of calling a missing entry point.
-    static constexpr uint8_t kNoSense[SENSE_LEN] = {};
     commandTimer.Reset();
-    RecordCommand(cdb, kNoSense, false);
+    RecordCommand(cdb, SenseTriple{}, false);
     last.lastTransferLength = 0;
     last.lastOutcome = kOutcomeFailed;
     return false;
@@ -278,21 +322,25 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
     }
     commandTimer.Stop();
 
-    bool const stillPending = status == SS_PENDING;
-    RecordCommand(cdb, aspiRequest.SenseArea, stillPending);
-    if (status == SS_COMP && last.lastSenseKey == 0 && !last.lastTimedOut) {
-      last.lastTransferLength = lengthBytes;
-      last.lastOutcome = kOutcomeGood;
-      return true;
-    }
-    last.lastTransferLength = 0;
-    if (last.lastSenseKey != 0 && !last.lastTimedOut) {
-      last.lastOutcome = kOutcomeSense;
-      return false;
-    }
-    last.lastOutcome = kOutcomeFailed;
-    if (retryFlag && !last.lastTimedOut && !resent) {
+    uint8_t const srbStatus = status;
+    bool const stillPending = srbStatus == SS_PENDING;
+    uint8_t const adapterStatus = aspiRequest.SRB_HaStat;
+    uint8_t const targetStatus = aspiRequest.SRB_TargStat;
+    SenseTriple const sense = !stillPending && targetStatus == STATUS_CHKCOND
+                                  ? ParseSense(aspiRequest.SenseArea, SENSE_LEN)
+                                  : SenseTriple{};
+    RecordCommand(cdb, sense, stillPending);
+    // ASPI reports no residue: an underrun is good only where a short answer is, and then the
+    // bytes that did not come read as zeros.
+    bool const underrunAllowed = adapterStatus == HASTAT_DO_DU &&
+                                 ShortAnswerAllowed(direction, transfer) &&
+                                 (srbStatus == SS_COMP || srbStatus == SS_ERR);
+    bool const adapterGood =
+        (srbStatus == SS_COMP && adapterStatus == HASTAT_OK) || underrunAllowed;
+    if (Judge(adapterGood && targetStatus == STATUS_GOOD, sense, lengthBytes)) return true;
+    if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
+      if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
       continue;
     }
     return false;

@@ -40,8 +40,13 @@ constexpr uint8_t kAscMediumNotPresent = 0x3A;
 constexpr uint32_t kFlashIdBytes = 128;
 constexpr uint8_t kMediaEventClass = 0x10;
 constexpr uint16_t kMediaEventBytes = 8;
+constexpr uint32_t kMediaStatusByte = 5;
+constexpr uint32_t kFlashPartIdBytes = 4;
 constexpr uint32_t kReadyPollMilliseconds = 300;
 constexpr int kDiscCheckLimitSeconds = 30;
+// A drive reports each pending unit attention once; one that still reports one after this many
+// TEST UNIT READY commands is not going to stop.
+constexpr int kUnitAttentionCommands = 16;
 
 void From(Command command, Cdb& cdb) {
   std::memcpy(cdb, kTemplates[command], kCdbBytes);
@@ -78,7 +83,7 @@ bool AtapiDevice::Inquiry(uint8_t cmdDt, uint8_t evpd, uint8_t pageCode, uint8_t
   cdb[2] = pageCode;
   cdb[4] = allocationLength;
   cdb[5] = control;
-  return SendCommand(cdb, DataDirection::In, allocationLength);
+  return SendCommand(cdb, DataDirection::In, allocationLength, Transfer::UpTo);
 }
 
 bool AtapiDevice::GetEventStatus(uint8_t polled, uint8_t classRequest, uint16_t allocationLength,
@@ -90,7 +95,7 @@ bool AtapiDevice::GetEventStatus(uint8_t polled, uint8_t classRequest, uint16_t 
   cdb[7] = static_cast<uint8_t>(allocationLength >> 8);
   cdb[8] = static_cast<uint8_t>(allocationLength & 0xFF);
   cdb[9] = control;
-  return SendCommand(cdb, DataDirection::In, allocationLength);
+  return SendCommand(cdb, DataDirection::In, allocationLength, Transfer::UpTo);
 }
 
 bool AtapiDevice::StartStopUnit(uint8_t immed, uint8_t powerCondition, uint8_t loadEject,
@@ -106,7 +111,9 @@ bool AtapiDevice::StartStopUnit(uint8_t immed, uint8_t powerCondition, uint8_t l
 bool AtapiDevice::ReadFlashId() {
   Cdb cdb;
   From(kReadFlashId, cdb);
-  if (!SendCommand(cdb, DataDirection::In, kFlashIdBytes)) return false;
+  if (!SendCommand(cdb, DataDirection::In, kFlashIdBytes, Transfer::UpTo)) return false;
+  // The part identity is the first four bytes: an answer without them identifies nothing.
+  if (last.lastTransferLength < kFlashPartIdBytes) return false;
   for (uint32_t i = 0; i < kFlashIdBytes; ++i) {
     if (inBuffer[i] != 0) return true;
   }
@@ -191,12 +198,15 @@ bool AtapiDevice::IsDiscAbsent() {
 
 bool AtapiDevice::IsTrayOpen() {
   if (!GetEventStatus(1, kMediaEventClass, kMediaEventBytes, 0)) return false;
-  return (inBuffer[5] & 0x01) != 0;  // media status: door or tray open
+  if (last.lastTransferLength <= kMediaStatusByte) return false;  // no media status came
+  return (inBuffer[kMediaStatusByte] & 0x01) != 0;                // door or tray open
 }
 
-void AtapiDevice::ClearUnitAttention() {
-  while (!TestUnitReady() && SenseKeyIs(kSenseUnitAttention)) {
+bool AtapiDevice::ClearUnitAttention() {
+  for (int sent = 0; sent < kUnitAttentionCommands; ++sent) {
+    if (TestUnitReady() || !SenseKeyIs(kSenseUnitAttention)) return true;
   }
+  return false;
 }
 
 }  // namespace quorel

@@ -48,9 +48,19 @@ bool ValidBank(int bank) {
   return bank >= 0 && bank < kBanks;
 }
 
+// True when the value part (the field after its key) holds a zero: a zero inside the key does
+// not end the value, which would then run on into the fields behind it.
 bool EndsInsideField(const uint8_t* block, const Field& field) {
-  const uint8_t* begin = block + field.offset;
-  return std::find(begin, begin + field.width, 0) != begin + field.width;
+  const uint8_t* begin = block + field.ValueOffset();
+  const uint8_t* end = block + field.offset + field.width;
+  return std::find(begin, end, 0) != end;
+}
+
+// The value of a text field, or an empty text when it does not end inside its field, so that
+// no reader runs past it, whether or not the block was validated.
+const char* BoundedText(const uint8_t* block, const Field& field) {
+  if (!EndsInsideField(block, field)) return "";
+  return reinterpret_cast<const char*>(block + field.ValueOffset());
 }
 
 }  // namespace
@@ -74,15 +84,15 @@ PackageSettings PackageView::ReadSettings() const {
 }
 
 const char* PackageView::TitleText() const {
-  return reinterpret_cast<const char*>(block_ + kTexts[kTitle].offset);
+  return BoundedText(block_, kTexts[kTitle]);
 }
 
 const char* PackageView::VersionText() const {
-  return reinterpret_cast<const char*>(block_ + kTexts[kVersion].offset);
+  return BoundedText(block_, kTexts[kVersion]);
 }
 
 const char* PackageView::DriveName() const {
-  return reinterpret_cast<const char*>(block_ + kTexts[kDrive].offset);
+  return BoundedText(block_, kTexts[kDrive]);
 }
 
 ConstraintEntry PackageView::Constraint(int bank, int entry) const {
@@ -94,7 +104,7 @@ ConstraintEntry PackageView::Constraint(int bank, int entry) const {
 
 const char* PackageView::NewRevisionText(int bank) const {
   if (!ValidBank(bank)) return "";
-  return reinterpret_cast<const char*>(block_ + kNewRevisionSlots[bank].ValueOffset());
+  return BoundedText(block_, kNewRevisionSlots[bank]);
 }
 
 BankImage PackageView::Bank(int bank) const {

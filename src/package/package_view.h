@@ -43,6 +43,7 @@ class PackageView {
   static PackageView Embedded();
 
   PackageSettings ReadSettings() const;
+  // The texts point into the block; a text that does not end inside its field reads as "".
   const char* TitleText() const;
   const char* VersionText() const;
   const char* DriveName() const;

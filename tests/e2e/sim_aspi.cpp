@@ -43,6 +43,7 @@ constexpr BYTE kSsInvalidHa = 0x81;
 constexpr BYTE kSsNoDevice = 0x82;
 constexpr BYTE kHaStatSelectionTimeout = 0x11;
 constexpr BYTE kStatusCheckCondition = 0x02;
+constexpr BYTE kStatusBusy = 0x08;
 constexpr BYTE kSrbPosting = 0x01;
 constexpr double kLongestDelaySeconds = 300.0;  // a slow command is cut to this
 
@@ -325,6 +326,10 @@ class Manager {
                     std::min<size_t>(srb->SRB_SenseLen, sizeof srb->SenseArea));
         break;
       }
+      case sim::Status::Busy:
+        srb->SRB_Status = quorel::SS_ERR;
+        srb->SRB_TargStat = kStatusBusy;
+        break;
       case sim::Status::TransportFailure:
         srb->SRB_Status = drive ? quorel::SS_ERR : kSsNoDevice;
         srb->SRB_HaStat = kHaStatSelectionTimeout;

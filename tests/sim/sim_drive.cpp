@@ -102,22 +102,49 @@ CommandResult SimDrive::Execute(const uint8_t* cdb, int direction, uint8_t* data
   CommandResult result = Faulted(cdb[0]);
   if (result.status == Status::Good) {
     const double slowSeconds = result.delaySeconds;
-    result = Dispatch(cdb, direction, data, length);
+    const ShortFault* cut = nullptr;
+    for (ShortFault& fault : shortFaults) {
+      if (Matches(fault, cdb[0])) {
+        cut = &fault;
+        break;
+      }
+    }
+    if (cut != nullptr && direction == 1 && data != nullptr) {
+      // Only the first bytes of the answer reach the host; the rest of its buffer is untouched.
+      std::vector<uint8_t> answer(length);
+      result = Dispatch(cdb, direction, answer.data(), length);
+      result.transferred = std::min(result.transferred, cut->bytes);
+      std::memcpy(data, answer.data(), result.transferred);
+    } else {
+      result = Dispatch(cdb, direction, data, length);
+      if (cut != nullptr) result.transferred = std::min(result.transferred, cut->bytes);
+    }
     result.delaySeconds += slowSeconds;
   }
   result.delaySeconds += latencySeconds;
   return result;
 }
 
-// Injected faults, in order: a vanished drive, transport faults, sense faults. A slow fault
+// Injected faults, in order: a vanished drive, transport faults, busy, sense faults. A slow fault
 // lets the command run and only adds to its delay (returned as Good with that delay).
 CommandResult SimDrive::Faulted(uint8_t opcode) {
   if (vanished) return TransportFailed();
   for (Fault& fault : transportFaults) {
     if (Matches(fault, opcode)) return TransportFailed();
   }
+  for (Fault& fault : busyFaults) {
+    if (Matches(fault, opcode)) {
+      CommandResult busy;
+      busy.status = Status::Busy;
+      return busy;
+    }
+  }
   for (SenseFault& fault : senseFaults) {
-    if (Matches(fault, opcode)) return Sense(fault.key, fault.asc, fault.ascq);
+    if (Matches(fault, opcode)) {
+      CommandResult result = Sense(fault.key, fault.asc, fault.ascq);
+      result.senseFormat = fault.format;
+      return result;
+    }
   }
   CommandResult result;
   for (SlowFault& fault : slowFaults) {

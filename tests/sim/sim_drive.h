@@ -18,13 +18,18 @@ namespace quorel::sim {
 constexpr char kDemoImageMagic[] = "QUOREL DEMO ";  // 12 characters
 constexpr int kDemoRevisionOffset = 12;
 
-enum class Status { Good, CheckCondition, TransportFailure };
+// Busy: SCSI status 08h, no sense.
+enum class Status { Good, CheckCondition, TransportFailure, Busy };
+
+// How a CHECK CONDITION's sense reaches the host: fixed (70h), descriptor (72h), or not at all.
+enum class SenseFormat { Fixed, Descriptor, None };
 
 struct CommandResult {
   Status status = Status::Good;
   uint8_t senseKey = 0;
   uint8_t asc = 0;
   uint8_t ascq = 0;
+  SenseFormat senseFormat = SenseFormat::Fixed;
   uint32_t transferred = 0;   // bytes actually moved
   double delaySeconds = 0.0;  // how long the command took on the drive
 };
@@ -82,9 +87,17 @@ class SimDrive {
   // ---- Faults ----
   struct SenseFault : Fault {
     uint8_t key = 4, asc = 0x44, ascq = 0;
+    SenseFormat format = SenseFormat::Fixed;
   };
   std::vector<SenseFault> senseFaults;
   std::vector<Fault> transportFaults;
+  std::vector<Fault> busyFaults;  // answered BUSY without executing
+  // The command runs, but only `bytes` of its data move: a data-in answer is cut there, a
+  // data-out is reported as taken only that far.
+  struct ShortFault : Fault {
+    uint32_t bytes = 0;
+  };
+  std::vector<ShortFault> shortFaults;
   struct SlowFault : Fault {
     double seconds = 200000.0;
   };

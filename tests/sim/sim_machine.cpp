@@ -105,7 +105,9 @@ constexpr uint8_t kSsInvalidHa = 0x81;
 constexpr uint8_t kSsNoDevice = 0x82;
 constexpr uint8_t kSsInvalidSrb = 0xE0;
 constexpr uint8_t kHaStatSelectionTimeout = 0x11;
+constexpr uint8_t kHaStatDataOverUnderrun = 0x12;
 constexpr uint8_t kStatusCheckCondition = 0x02;
+constexpr uint8_t kStatusBusy = 0x08;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
@@ -139,14 +141,24 @@ std::string Quote(const char* text) {
   return text == nullptr ? "(null)" : std::string(text);
 }
 
-// Writes fixed-format sense data (response code 70h) into area.
-void WriteSense(uint8_t* area, size_t areaBytes, uint8_t key, uint8_t asc, uint8_t ascq) {
+// Writes sense data into area: fixed format (response code 70h), descriptor format (72h) or,
+// for SenseFormat::None, nothing.
+void WriteSense(uint8_t* area, size_t areaBytes, uint8_t key, uint8_t asc, uint8_t ascq,
+                SenseFormat format) {
   uint8_t sense[18] = {};
-  sense[0] = 0x70;
-  sense[2] = key & 0x0F;
-  sense[7] = 10;
-  sense[12] = asc;
-  sense[13] = ascq;
+  if (format == SenseFormat::None) return;
+  if (format == SenseFormat::Descriptor) {
+    sense[0] = 0x72;
+    sense[1] = key & 0x0F;
+    sense[2] = asc;
+    sense[3] = ascq;
+  } else {
+    sense[0] = 0x70;
+    sense[2] = key & 0x0F;
+    sense[7] = 10;
+    sense[12] = asc;
+    sense[13] = ascq;
+  }
   std::memcpy(area, sense, std::min(areaBytes, sizeof sense));
 }
 
@@ -164,6 +176,7 @@ struct PendingExec {
   uint8_t targStat = 0;
   bool sense = false;
   uint8_t key = 0, asc = 0, ascq = 0;
+  SenseFormat format = SenseFormat::Fixed;
   double remainingSeconds = 0.0;
 };
 
@@ -175,7 +188,7 @@ void Complete(const PendingExec& done) {
   if (done.sense) {
     WriteSense(request->SenseArea,
                std::min<size_t>(request->SRB_SenseLen, sizeof request->SenseArea), done.key,
-               done.asc, done.ascq);
+               done.asc, done.ascq, done.format);
   }
   request->SRB_Status = done.status;
 }
@@ -502,6 +515,15 @@ uint32_t SimMachine::ExecAspi(SRB_ExecSCSICmd* request) {
     switch (result.status) {
       case Status::Good:
         done.status = SS_COMP;
+        // Less data than the request asked for: the adapter reports an underrun.
+        if (request->SRB_BufPointer != nullptr && result.transferred < request->SRB_BufLen) {
+          done.status = SS_ERR;
+          done.haStat = kHaStatDataOverUnderrun;
+        }
+        break;
+      case Status::Busy:
+        done.status = SS_ERR;
+        done.targStat = kStatusBusy;
         break;
       case Status::CheckCondition:
         done.status = SS_ERR;
@@ -510,6 +532,7 @@ uint32_t SimMachine::ExecAspi(SRB_ExecSCSICmd* request) {
         done.key = result.senseKey;
         done.asc = result.asc;
         done.ascq = result.ascq;
+        done.format = result.senseFormat;
         break;
       case Status::TransportFailure:
         done.status = SS_ERR;
@@ -669,12 +692,13 @@ bool SimMachine::PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, v
   }
   request->DataTransferLength = result.transferred;
   request->ScsiStatus = 0;
+  if (result.status == Status::Busy) request->ScsiStatus = kStatusBusy;
   if (result.status == Status::CheckCondition) {
     request->ScsiStatus = kStatusCheckCondition;
     uint32_t const offset = request->SenseInfoOffset;
     if (request->SenseInfoLength > 0 && offset + request->SenseInfoLength <= inBytes) {
       WriteSense(static_cast<uint8_t*>(in) + offset, request->SenseInfoLength, result.senseKey,
-                 result.asc, result.ascq);
+                 result.asc, result.ascq, result.senseFormat);
     }
   }
   if (returnedBytes != nullptr) *returnedBytes = inBytes;

@@ -275,6 +275,40 @@ INSTANTIATE_TEST_SUITE_P(
                  [](sim::SimDrive& d, int) { d.trayOpen = false; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A disc that never goes, or a drive that never reports one gone, ends the check after its
+// rounds: that drive gets no worker and nothing is written; the usual failure report follows.
+// (After 20 dialogs the user frees the drive, so that an unbounded check ends too.)
+class DiscCheckBound : public AppTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Update, DiscCheckBound, ::testing::Values(false, true),
+                         [](const auto& info) {
+                           return info.param ? "HardwareErrorToTestUnitReady" : "LockedTray";
+                         });
+
+TEST_P(DiscCheckBound, GivesUpAfterItsRounds) {
+  const bool hardwareError = GetParam();
+  auto drive = AddDrive('E', 1, "KM01");
+  package.Set(layout::kCHKDISC, 1);
+  Start();
+  drive->ResetRecord();
+  drive->discPresent = true;
+  drive->trayLocked = !hardwareError;
+  if (hardwareError) drive->senseFaults.push_back({{0x00, 0, -1}, 4, 0x44, 0});
+  int shown = 0;
+  view.onDialog = [&](const ShownDialog&) {
+    if (++shown < 20) return;
+    drive->discPresent = false;
+    drive->senseFaults.clear();
+  };
+  window->cmdUpdateClick();
+  ASSERT_TRUE(FinishWorkers());
+
+  std::vector<std::string> expected(5, text::kDiscLocked);
+  expected.push_back(text::kFlashFailed);
+  EXPECT_EQ(view.DialogTexts(), expected);
+  EXPECT_FALSE(Written(*drive));
+  EXPECT_EQ(view.terminateCount, 1);
+}
+
 // ---- Progress ----
 
 TEST_F(AppTest, TimerAnimatesPercentAndDots) {

@@ -1,6 +1,7 @@
 // The drive command set: every CDB byte for byte, the readiness wait, tray and disc tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -247,6 +248,51 @@ TEST_F(CommandSet, ReadFlashIdNeedsANonZeroAnswer) {
   EXPECT_FALSE(engine->ReadFlashId());
 }
 
+// An answer too short for the bytes a reader takes gives nothing where the transport reports
+// its length (the pass-through); ASPI reports none, so there the reader sees zeros where bytes
+// did not come. Neither ever shows what an earlier answer left in the buffer (here all FFh).
+TEST_F(CommandSet, ShortAnswersGiveNothingOfAnOlderOne) {
+  struct Case {
+    const char* name;
+    int opcode;
+    uint32_t bytes;
+    std::function<bool(AtapiDevice&)> read;
+    bool passThroughResult, aspiResult;
+  } const cases[] = {
+      {"event status without its media byte", 0x4A, 5,
+       [](AtapiDevice& e) { return e.IsTrayOpen(); }, false, false},
+      {"flash identity of two bytes", 0xDF, 2, [](AtapiDevice& e) { return e.ReadFlashId(); },
+       false, true},
+      {"inquiry of 35 bytes", 0x12, 35, [](AtapiDevice& e) { return e.ReadIdentity(); }, false,
+       true},
+  };
+  for (bool aspi : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.name << (aspi ? ", ASPI" : ", pass-through"));
+      sim::SimMachine local;
+      std::shared_ptr<sim::SimDrive> d;
+      if (aspi) {
+        d = local.AddAspiDrive(0, 0);
+        g_transportRequest = kTransportRequestAspi;
+      } else {
+        d = local.AddLetterDrive('E', 1);
+      }
+      d->trayOpen = true;
+      AtapiDevice engine;
+      ASSERT_TRUE(engine.SelectDevice(0));
+      sim::SimDrive::ShortFault cut;
+      cut.opcode = c.opcode;
+      cut.count = -1;
+      cut.bytes = c.bytes;
+      d->shortFaults.push_back(cut);
+      std::memset(engine.InBuffer(), 0xFF, AtapiDevice::kBufferBytes);
+      EXPECT_EQ(c.read(engine), aspi ? c.aspiResult : c.passThroughResult);
+      const uint8_t* in = engine.InBuffer();
+      EXPECT_EQ(std::count(in, in + 128, 0xFF), 0);
+    }
+  }
+}
+
 TEST_F(CommandSet, ClearUnitAttentionStopsAtTheFirstOtherAnswer) {
   struct Case {
     const char* name;
@@ -257,6 +303,7 @@ TEST_F(CommandSet, ClearUnitAttentionStopsAtTheFirstOtherAnswer) {
       {"none pending", 0, false, 1},
       {"three pending", 3, false, 4},
       {"failure without sense ends it", 2, true, 3},
+      {"never clears: bounded", 1000, false, 16},
   };
   auto engine = PassThroughEngine();
   for (const Case& c : cases) {

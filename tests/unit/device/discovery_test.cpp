@@ -265,6 +265,39 @@ TEST_F(Discovery, TenInquiryAttemptsThenOneFlashIdentityReadPerDrive) {
   EXPECT_EQ(engine.GetEntry(1)->flashId[0], 0);  // a failed identity read leaves zero
 }
 
+// E: refuses the flash identity, so without a fresh buffer its INQUIRY would still be there
+// when F: answers INQUIRY with 5 bytes; F: must not be listed under E:'s name.
+TEST_F(Discovery, NoDriveWearsAnotherDrivesIdentity) {
+  auto e = machine.AddLetterDrive('E', 1);
+  e->senseFaults.push_back({{0xDF, 0, -1}, 5, 0x20, 0});
+  auto f = machine.AddLetterDrive('F', 2);
+  f->identity = {"ACME    ", "OTHER DRIVE     ", "1.00", ""};
+  std::memset(f->flashId, 0, sizeof f->flashId);
+  sim::SimDrive::ShortFault cut;
+  cut.opcode = 0x12;
+  cut.count = -1;
+  cut.bytes = 5;
+  f->shortFaults.push_back(cut);
+  AtapiDevice engine;
+  ASSERT_EQ(engine.DeviceCount(), 2);
+  EXPECT_STREQ(engine.GetEntry(0)->vendor, "TARN-EX ");
+  const DeviceEntry* other = engine.GetEntry(1);
+  EXPECT_EQ(other->identText[0], '\0');
+  EXPECT_STREQ(other->vendor, "");
+  EXPECT_STREQ(other->revision, "");
+  EXPECT_EQ(other->flashId[0], 0);
+}
+
+TEST_F(Discovery, DriveWhoseUnitAttentionNeverClearsIsNotSpokenTo) {
+  drive = machine.AddLetterDrive('E', 1);
+  drive->senseFaults.push_back({{0x00, 0, 1000}, 6, 0x29, 0});
+  AtapiDevice engine;
+  ASSERT_EQ(engine.DeviceCount(), 1);
+  EXPECT_EQ(engine.GetEntry(0)->identText[0], '\0');
+  EXPECT_EQ(engine.GetEntry(0)->flashId[0], 0);
+  EXPECT_EQ(Received(0x12) + Received(0xDF), 0);
+}
+
 TEST_F(Discovery, ListKeepsTheFirstSixteenDrives) {
   struct Case {
     const char* name;

@@ -79,9 +79,9 @@ TEST_P(Transport, GoodCommandRecordsLengthAndClearsSense) {
   EXPECT_FALSE(engine->TestUnitReady());
   EXPECT_EQ(engine->Last().lastAscq, 0x12);
 
-  // INQUIRY asking for 255 bytes: the drive sends 96.
+  // INQUIRY asking for up to 255 bytes: the drive sends 96.
   const uint8_t cdb[kCdbBytes] = {0x12, 0, 0, 0, 0xFF};
-  ASSERT_TRUE(engine->SendCommand(cdb, DataDirection::In, 255));
+  ASSERT_TRUE(engine->SendCommand(cdb, DataDirection::In, 255, Transfer::UpTo));
   const LastCommandRecord& last = engine->Last();
   EXPECT_EQ(last.lastOutcome, kOutcomeGood);
   EXPECT_EQ(last.lastSenseKey, 0);
@@ -149,6 +149,71 @@ TEST_P(Transport, OutcomesAndTheOneResend) {
     if (!c.result) {
       EXPECT_EQ(engine->Last().lastTransferLength, 0u);
     }
+  }
+}
+
+// A command is good only when the call worked, the status is GOOD and all its data moved;
+// sense is read by its format. Each case fails the final program command or a block transfer
+// that an earlier judgement counted as done.
+TEST_P(Transport, JudgedByStatusSenseFormatAndLength) {
+  constexpr uint8_t kRead16k[kCdbBytes] = {0x3C, 0x01, 0x01, 0, 0, 0, 0, 0x40, 0};
+  constexpr uint8_t kProgram[kCdbBytes] = {0x3B, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0x80};
+  struct Case {
+    const char* name;
+    const uint8_t* cdb;
+    DataDirection direction;
+    uint32_t length;
+    enum { kBusy, kNoSense, kDescriptor, kShort } fault;
+    uint8_t outcome;
+    uint8_t key, asc, ascq;
+    int attempts;  // with the re-send allowed
+  } const cases[] = {
+      {"busy", kProgram, DataDirection::None, 0, Case::kBusy, kOutcomeFailed, 0, 0, 0, 2},
+      {"check condition without sense", kProgram, DataDirection::None, 0, Case::kNoSense,
+       kOutcomeFailed, 0, 0, 0, 2},
+      {"descriptor sense", kProgram, DataDirection::None, 0, Case::kDescriptor, kOutcomeSense, 5,
+       0x20, 0x01, 1},
+      {"short read", kRead16k, DataDirection::In, 16384, Case::kShort, kOutcomeFailed, 0, 0, 0, 2},
+      {"short write", kWrite16k, DataDirection::Out, 16384, Case::kShort, kOutcomeFailed, 0, 0, 0,
+       2},
+  };
+  auto engine = EngineOn(GetParam());
+  engine->SetRetry(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    drive->busyFaults.clear();
+    drive->senseFaults.clear();
+    drive->shortFaults.clear();
+    const int opcode = c.cdb[0];
+    switch (c.fault) {
+      case Case::kBusy:
+        drive->busyFaults.push_back({opcode, 0, -1});
+        break;
+      case Case::kNoSense:
+        drive->senseFaults.push_back({{opcode, 0, -1}, 4, 0x44, 0, sim::SenseFormat::None});
+        break;
+      case Case::kDescriptor:
+        drive->senseFaults.push_back(
+            {{opcode, 0, -1}, 5, 0x20, 0x01, sim::SenseFormat::Descriptor});
+        break;
+      case Case::kShort: {
+        sim::SimDrive::ShortFault cut;
+        cut.opcode = opcode;
+        cut.count = -1;
+        cut.bytes = 8192;
+        drive->shortFaults.push_back(cut);
+        break;
+      }
+    }
+    drive->ResetRecord();
+    EXPECT_FALSE(engine->SendCommand(c.cdb, c.direction, c.length));
+    const LastCommandRecord& last = engine->Last();
+    EXPECT_EQ(last.lastOutcome, c.outcome);
+    EXPECT_EQ(last.lastSenseKey, c.key);
+    EXPECT_EQ(last.lastAsc, c.asc);
+    EXPECT_EQ(last.lastAscq, c.ascq);
+    EXPECT_EQ(last.lastTransferLength, 0u);
+    EXPECT_EQ(static_cast<int>(drive->log.size()), c.attempts);
   }
 }
 

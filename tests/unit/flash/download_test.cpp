@@ -148,6 +148,30 @@ TEST(Download, TransferPhaseResendsTransportFailuresOnce) {
   }
 }
 
+// A drive that answers BUSY has done nothing: neither the final command nor a block of zeros
+// (which would compare equal to an untouched read buffer) may count as done.
+TEST(Download, BusyIsNeverDone) {
+  constexpr uint32_t kBlocks = 2;
+  const struct {
+    const char* name;
+    bool zeros;
+    std::vector<sim::Fault> busy;
+  } rows[] = {
+      {"final command busy", false, {{0x3B, 1 + kBlocks, -1}}},
+      {"zero block write and read busy", true, {{0x3B, 1, -1}, {0x3C, 0, -1}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FlashRig rig;
+    rig.drive->buffer.assign(kBlocks * kBlock, 0x5A);  // what the drive held before
+    rig.drive->busyFaults = row.busy;
+    const auto image =
+        row.zeros ? std::vector<uint8_t>(kBlocks * kBlock) : PatternImage(kBlocks * kBlock, 7);
+    EXPECT_FALSE(rig.engine->DownloadFirmware(image.data(), kBlocks * kBlock, 0));
+    EXPECT_EQ(rig.drive->programCount, 0);
+  }
+}
+
 TEST(Download, PreparationIsTolerantAndSendsEachCommandOnce) {
   constexpr uint32_t kBlocks = 2;
   const struct {

@@ -235,5 +235,41 @@ TEST_F(PackageViewTest, ValidateRefusesTextsWithoutTheirEnd) {
   EXPECT_NE(View().Validate().find("new revision text of bank 1"), std::string::npos);
 }
 
+// A text whose zero lies outside its value part (or nowhere) is refused, and its accessor
+// still never reads past the field.
+TEST_F(PackageViewTest, TextsEndInsideTheirValuePart) {
+  Write(kSettings[kHOW_MANY_BIN], "HOW_MANY_BIN=4");
+  for (int bank = 0; bank < kBanks; ++bank) SetBank(bank, "0000000000", "0000016384");
+  ASSERT_EQ(View().Validate(), "");
+  const std::string unterminatedSlot("NEW_FW4\0KM1AKM1A", 16);  // the zero where '=' belongs
+  const struct {
+    const char* name;
+    const Field& field;
+    std::string bytes;
+    const char* (PackageView::*text)() const;
+  } cases[] = {
+      {"new revision", kNewRevisionSlots[3], unterminatedSlot, nullptr},
+      {"title", kTexts[kTitle], std::string(64, 'T'), &PackageView::TitleText},
+      {"version", kTexts[kVersion], std::string(13, 'V'), &PackageView::VersionText},
+      {"drive", kTexts[kDrive], std::string(65, 'D'), &PackageView::DriveName},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> sound = block;
+    Write(c.field, c.bytes);
+    EXPECT_NE(View().Validate(), "");
+    const PackageView view = View();
+    const char* text = c.text != nullptr ? (view.*c.text)() : view.NewRevisionText(3);
+    const size_t valueWidth = c.field.width - c.field.key.size();
+    EXPECT_LT(strnlen(text, valueWidth), valueWidth);
+    block = sound;
+  }
+  // A slot beyond HOW_MANY_BIN is not validated, but read just as safely.
+  Write(kSettings[kHOW_MANY_BIN], "HOW_MANY_BIN=1");
+  Write(kNewRevisionSlots[3], unterminatedSlot);
+  EXPECT_EQ(View().Validate(), "");
+  EXPECT_LT(strnlen(View().NewRevisionText(3), 8), 8u);
+}
+
 }  // namespace
 }  // namespace quorel
