@@ -79,7 +79,9 @@ TEST(Description, RefusesNamingFileAndLine) {
       {"KM01 | KM0P | \"TARN-EX \" | \"DVDRW QVX-270T  \"", "\"#FLS\" | \"#\" | \"#ACME\" | \"#\"",
        "PACKAGE.ini:23: rule1 reads as a placeholder, which admits every drive: leave rule1 out "
        "to mean that"},
-      {"spare = N/A", "spare = \"N/\x01" "A\"",
+      {"spare = N/A",
+       "spare = \"N/\x01"
+       "A\"",
        "PACKAGE.ini:7: spare: control character 1 in the value"},
       {"spare = N/A", std::string("spare = N/\0A", 11),
        "PACKAGE.ini:7: spare: control character 0 in the value"},
