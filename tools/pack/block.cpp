@@ -92,6 +92,13 @@ std::vector<PlacedImage> LoadImages(const PackageDescription& description,
   std::vector<std::vector<uint8_t>> images;
   for (const BankDescription& bank : description.banks) {
     const std::filesystem::path path = baseDir / bank.image;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > kImageBytes) {
+      throw PackError(Located(fileName, bank.imageLine,
+                              "image '" + bank.image + "' is " + std::to_string(size) +
+                                  " bytes; the image area holds " + std::to_string(kImageBytes)));
+    }
     std::optional<std::vector<uint8_t>> bytes = ReadFileIfPossible(path);
     if (!bytes) {
       throw PackError(Located(fileName, bank.imageLine,

@@ -27,6 +27,16 @@ std::string Quote(const std::string& text) {
   return "\"" + text + "\"";
 }
 
+// The line without its comment: a ';' outside double quotes starts one.
+std::string_view WithoutComment(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ';' && !quoted) return Trim(line.substr(0, i));
+  }
+  return line;
+}
+
 class Parser {
  public:
   Parser(std::string_view text, const std::string& fileName) : text_(text), file_(fileName) {}
@@ -55,7 +65,9 @@ class Parser {
   [[noreturn]] void Fail(const std::string& message) const { Fail(line_, message); }
 
   void Line(std::string_view line) {
-    if (line.empty() || line.front() == ';' || line.front() == '#') return;
+    if (!line.empty() && line.front() == '#') return;
+    line = WithoutComment(line);
+    if (line.empty()) return;
     if (line.front() == '[') return SectionHeader(line);
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) Fail("expected 'key = value' or a [section]");
@@ -111,6 +123,12 @@ class Parser {
       value = value.substr(1, value.size() - 2);
     } else if (!value.empty() && value.back() == '"') {
       Fail(key + ": unbalanced quotes");
+    }
+    for (const char c : value) {
+      const auto code = static_cast<unsigned char>(c);
+      if (code < 0x20 || code == 0x7F) {
+        Fail(key + ": control character " + std::to_string(code) + " in the value");
+      }
     }
     return std::string(value);
   }
@@ -201,7 +219,15 @@ class Parser {
     std::string texts[kEntryFieldCount];
     for (int f = 0; f < kEntryFieldCount; ++f) {
       texts[f] = Unquoted(parts[f], key);
-      CheckFits(key + " " + std::string(kEntryFields[f].name), texts[f], kEntryFields[f].width - 1);
+      // The program compares only the counted characters: more would admit other drives.
+      CheckFits(key + " " + std::string(kEntryFields[f].name), texts[f], kEntryFields[f].counted);
+    }
+    // The program reads such a first rule as a placeholder that admits every drive.
+    if (key == "rule1" && texts[kMinRevision] == kPlaceholderPrefix.substr(0, 4) &&
+        texts[kMaxRevision].starts_with(kPlaceholderMark) &&
+        texts[kVendor].starts_with(kPlaceholderMark) &&
+        texts[kProduct].starts_with(kPlaceholderMark)) {
+      Fail(key + " reads as a placeholder, which admits every drive: leave rule1 out to mean that");
     }
     return {texts[0], texts[1], texts[2], texts[3]};
   }
@@ -288,6 +314,14 @@ std::string FormatDescription(const PackageDescription& description,
       out << "rule" << r + 1 << " = " << Quote(rule.minRevision) << " | " << Quote(rule.maxRevision)
           << " | " << Quote(rule.vendor) << " | " << Quote(rule.product) << "\n";
     }
+  }
+  // A damaged or foreign block may hold what no description can say; the text says so rather
+  // than pass for one that packs again.
+  try {
+    ParseDescription(out.str(), "dump");
+  } catch (const PackError& error) {
+    return "; This description does not pack again as written: " + std::string(error.what()) +
+           "\n" + out.str();
   }
   return out.str();
 }

@@ -10,7 +10,9 @@
 //               rule1 ... rule8 = min | max | vendor | product
 //
 // Values may be written in double quotes to keep leading or trailing blanks ("TARN-EX ").
-// Lines starting with ';' or '#' are comments. A missing rule is a placeholder entry.
+// A ';' outside quotes starts a comment; so does a '#' at the start of a line. Values hold no
+// control characters. Rule fields hold only the characters the program compares (4 | 4 | 8 | 16).
+// A missing rule is a placeholder entry; a written rule1 that reads as one is refused.
 #pragma once
 
 #include <array>
@@ -61,7 +63,8 @@ struct PackageDescription {
 PackageDescription ParseDescription(std::string_view text, const std::string& fileName);
 
 // Writes a description in the format ParseDescription reads. bankNotes[i], when given, goes as
-// a comment line at the head of bank i's section.
+// a comment line at the head of bank i's section. A description that would not read back (from
+// a damaged or foreign block) begins with a comment that says why.
 std::string FormatDescription(const PackageDescription& description,
                               const std::vector<std::string>& bankNotes = {});
 

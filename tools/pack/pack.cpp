@@ -7,7 +7,13 @@
 
 namespace quorel::pack {
 
-std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path) {
+std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > maxBytes) {
+    throw PackError(path.string() + ": " + std::to_string(size) + " bytes, more than the " +
+                    std::to_string(maxBytes) + " such a file can have");
+  }
   std::optional<std::vector<uint8_t>> bytes = ReadFileIfPossible(path);
   if (!bytes) throw PackError(path.string() + ": cannot read");
   return std::move(*bytes);
@@ -42,9 +48,48 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ui
   }
 }
 
+namespace {
+
+uint32_t Le(const std::vector<uint8_t>& file, std::size_t at, int bytes) {
+  uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | file[at + static_cast<std::size_t>(i)];
+  return value;
+}
+
+// A template must be a whole 32-bit Windows executable that holds the block in an initialised
+// data section, or the packed file would not run, or not read the block it carries.
+void CheckWindowsExecutable(const std::vector<uint8_t>& file, const std::string& name,
+                            std::size_t blockOffset) {
+  const auto fail = [&](const std::string& why) {
+    throw PackError(name + ": not a template quorel.exe: " + why);
+  };
+  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') fail("no MZ header");
+  const uint64_t pe = Le(file, 0x3C, 4);
+  if (pe + 24 > file.size() || Le(file, pe, 4) != 0x00004550) fail("no PE header");
+  if (Le(file, pe + 4, 2) != 0x014C) fail("not an i386 executable");
+  const uint32_t sections = Le(file, pe + 6, 2);
+  const uint64_t table = pe + 24 + Le(file, pe + 20, 2);
+  if (sections == 0 || table + 40ull * sections > file.size()) fail("its section table is cut off");
+  bool inData = false;
+  for (uint32_t i = 0; i < sections; ++i) {
+    const uint64_t header = table + 40ull * i;
+    const uint64_t rawSize = Le(file, header + 16, 4);
+    const uint64_t rawStart = Le(file, header + 20, 4);
+    if (rawStart + rawSize > file.size()) fail("a section reaches past the end of the file");
+    constexpr uint32_t kInitialisedData = 0x40;
+    if ((Le(file, header + 36, 4) & kInitialisedData) != 0 && rawStart <= blockOffset &&
+        blockOffset + layout::kBlockBytes <= rawStart + rawSize) {
+      inData = true;
+    }
+  }
+  if (!inData) fail("the package block lies outside its initialised data");
+}
+
+}  // namespace
+
 std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::string& templateName,
-                                   const std::vector<uint8_t>& block) {
+                                   const std::vector<uint8_t>& block, bool requireWindowsExe) {
   const std::vector<std::size_t> found = FindBlocks(templateBytes, BlockKind::Template);
   if (found.empty()) {
     const bool packed = !FindBlocks(templateBytes, BlockKind::Any).empty();
@@ -56,22 +101,36 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
     throw PackError(templateName + ": the template package block occurs " +
                     std::to_string(found.size()) + " times; it must occur exactly once");
   }
+  if (requireWindowsExe) CheckWindowsExecutable(templateBytes, templateName, found[0]);
   std::copy(block.begin(), block.end(), templateBytes.begin() + found[0]);
   return templateBytes;
 }
 
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
-                                   const std::filesystem::path& outPath) {
+                                   const std::filesystem::path& outPath, bool requireWindowsExe) {
   const std::string descriptionName = descriptionPath.string();
-  const std::vector<uint8_t> text = ReadWholeFile(descriptionPath);
+  const std::vector<uint8_t> text = ReadWholeFile(descriptionPath, kMaxDescriptionBytes);
   const PackageDescription description = ParseDescription(
       std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), descriptionName);
+  // Writing over an input would destroy it.
+  std::vector<std::pair<std::filesystem::path, std::string>> inputs = {
+      {templatePath, "the template"}, {descriptionPath, "the description"}};
+  for (const BankDescription& bank : description.banks) {
+    inputs.emplace_back(descriptionPath.parent_path() / bank.image, "an image");
+  }
+  for (const auto& [input, role] : inputs) {
+    std::error_code error;
+    if (std::filesystem::equivalent(outPath, input, error) && !error) {
+      throw PackError(outPath.string() + ": this is " + role + "; name another output file");
+    }
+  }
   const std::vector<PlacedImage> images =
       LoadImages(description, descriptionPath.parent_path(), descriptionName);
   const std::vector<uint8_t> block = BuildBlock(description, images);
   WriteFileAtomically(outPath,
-                      PatchTemplate(ReadWholeFile(templatePath), templatePath.string(), block),
+                      PatchTemplate(ReadWholeFile(templatePath, kMaxTemplateBytes),
+                                    templatePath.string(), block, requireWindowsExe),
                       templatePath);
   return description.warnings;
 }
@@ -109,7 +168,7 @@ std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileN
 
 std::string DumpFile(const std::filesystem::path& flasherPath,
                      const std::filesystem::path& imageDir) {
-  return DumpBytes(ReadWholeFile(flasherPath), flasherPath.string(), imageDir);
+  return DumpBytes(ReadWholeFile(flasherPath, kMaxTemplateBytes), flasherPath.string(), imageDir);
 }
 
 }  // namespace quorel::pack

@@ -11,23 +11,32 @@
 
 namespace quorel::pack {
 
-// The whole file, or PackError naming it.
-std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
+// Largest inputs read: a description, and a template or flasher.
+inline constexpr std::uintmax_t kMaxDescriptionBytes = 1u << 20;
+inline constexpr std::uintmax_t kMaxTemplateBytes = 64u << 20;
+
+// The whole file, or PackError naming it; a file larger than maxBytes is refused unread.
+std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path,
+                                   std::uintmax_t maxBytes = kMaxTemplateBytes);
 // Writes `bytes` to `path` through a temporary file beside it; with permissionsFrom, the file
 // gets that file's permissions (a packed flasher stays executable where that matters).
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissionsFrom = {});
 
 // A copy of the template with its one template block replaced by `block`. templateName is used
-// in messages.
+// in messages. The template must be an i386 PE file whose block lies inside an initialised
+// data section; requireWindowsExe false (tests packing a host program) skips that check.
 std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::string& templateName,
-                                   const std::vector<uint8_t>& block);
+                                   const std::vector<uint8_t>& block,
+                                   bool requireWindowsExe = true);
 
-// quorel-pack TEMPLATE PACKAGE.ini OUT: returns the description's warnings.
+// quorel-pack TEMPLATE PACKAGE.ini OUT: returns the description's warnings. OUT may be none of
+// the inputs.
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
-                                   const std::filesystem::path& outPath);
+                                   const std::filesystem::path& outPath,
+                                   bool requireWindowsExe = true);
 
 // The description of the one package block in `file`, with each bank's size and SHA-256 as
 // comments. When imageDir is not empty, each bank's image is written there as bankN.bin.

@@ -71,10 +71,20 @@ TEST(Description, RefusesNamingFileAndLine) {
        "PACKAGE.ini:2: credit is 21 characters long; its field holds 20"},
       {"new_fw = KM0P", "new_fw = KM0PABCD",
        "PACKAGE.ini:22: new_fw is 8 characters long; its field holds 7"},
-      {"\"TARN-EX \"", "\"TARN-EX CORP\"",
-       "PACKAGE.ini:23: rule1 vendor is 12 characters long; its field holds 11"},
-      {"KM01 |", "KM01-ABCD |",
-       "PACKAGE.ini:23: rule1 minimum revision is 9 characters long; its field holds 7"},
+      // Rule fields hold what the program compares: more would admit other drives.
+      {"\"TARN-EX \"", "\"TARN-EX X\"",
+       "PACKAGE.ini:23: rule1 vendor is 9 characters long; its field holds 8"},
+      {"KM01 |", "KM0PZ |",
+       "PACKAGE.ini:23: rule1 minimum revision is 5 characters long; its field holds 4"},
+      {"KM01 | KM0P | \"TARN-EX \" | \"DVDRW QVX-270T  \"", "\"#FLS\" | \"#\" | \"#ACME\" | \"#\"",
+       "PACKAGE.ini:23: rule1 reads as a placeholder, which admits every drive: leave rule1 out "
+       "to mean that"},
+      {"spare = N/A",
+       "spare = \"N/\x01"
+       "A\"",
+       "PACKAGE.ini:7: spare: control character 1 in the value"},
+      {"spare = N/A", std::string("spare = N/\0A", 11),
+       "PACKAGE.ini:7: spare: control character 0 in the value"},
       {"CHKDISC = 0", "CHKDISC = 12",
        "PACKAGE.ini:12: CHKDISC must be one digit from 0 to 9, not '12'"},
       {"CHKDISC = 0", "CHKDISC = x",
@@ -157,6 +167,15 @@ TEST(Description, ReadsValuesAsWritten) {
   EXPECT_EQ(d.warnings[0],
             "PACKAGE.ini:29: warning: [bank2] has no rule1: its bank admits every drive");
 
+  // Comments after values and section headers, as the format's documentation writes them.
+  const PackageDescription commented = ParseDescription(
+      Replaced("spare = N/A", "spare = N/A   ; unused") +
+          "rule2 = | | \"A;B\" | ; any\n[bank2] ; b\n" + "image = b.bin\nnew_fw = \"KM;1\"",
+      "c.ini");
+  EXPECT_EQ(commented.texts[layout::kSpare], "N/A");
+  EXPECT_EQ(commented.banks[0].rules[1]->vendor, "A;B");
+  EXPECT_EQ(commented.banks[1].newRevision, "KM;1");
+
   EXPECT_EQ(ParseDescription("\xEF\xBB\xBF" + kBase, "bom.ini").texts[layout::kVersion], "v2.0.0");
   const PackageDescription quoted =
       ParseDescription(Replaced("title = Flash Program", "title =   \"  Two  blanks  \"  "), "x");
@@ -171,6 +190,16 @@ TEST(Description, FormatReadsBackTheSame) {
   EXPECT_EQ(once, twice);
   EXPECT_NE(once.find("rule8 = \"KM10\" | \"KM1Z\" | \"A \" | \"B \""), std::string::npos) << once;
   EXPECT_NE(once.find("start = 32768"), std::string::npos);
+
+  // What a foreign block may hold and no description can say is dumped under a warning.
+  PackageDescription foreign = ParseDescription(text, "a.ini");
+  foreign.texts[layout::kSpare] = "tab\there";
+  const std::string dumped = FormatDescription(foreign);
+  EXPECT_EQ(dumped.rfind("; This description does not pack again as written: dump:7: spare: "
+                         "control character 9 in the value\n",
+                         0),
+            0u)
+      << dumped;
 }
 
 }  // namespace

@@ -64,13 +64,32 @@ inline std::string ShippedDescription() {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// A file of `before` junk bytes, the template block, and 1,000 junk bytes.
+// Offsets of the minimal PE header that TemplateFile writes.
+constexpr std::size_t kPeHeader = 0x40, kSectionHeader = 0x58, kPeHeaderBytes = 0x200;
+
+// A file of `before` junk bytes, the template block, and 1,000 junk bytes. From 512 bytes before
+// the block on, the junk begins with a minimal i386 PE header whose one section, initialised
+// data, holds the rest of the file.
 inline std::vector<uint8_t> TemplateFile(std::size_t before = 4099) {
   std::vector<uint8_t> file;
   for (std::size_t i = 0; i < before; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
   const uint8_t* block = PackageView::Embedded().Bytes();
   file.insert(file.end(), block, block + layout::kBlockBytes);
   for (int i = 0; i < 1000; ++i) file.push_back(static_cast<uint8_t>(i * 13 + 5));
+  if (before >= kPeHeaderBytes) {
+    const auto put = [&](std::size_t at, uint32_t value, int bytes) {
+      for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    std::fill(file.begin(), file.begin() + kPeHeaderBytes, 0);
+    put(0, 'M' | 'Z' << 8, 2);
+    put(0x3C, kPeHeader, 4);
+    put(kPeHeader, 0x00004550, 4);  // "PE\0\0"
+    put(kPeHeader + 4, 0x014C, 2);  // i386
+    put(kPeHeader + 6, 1, 2);       // one section, no optional header
+    put(kSectionHeader + 16, static_cast<uint32_t>(file.size() - kPeHeaderBytes), 4);
+    put(kSectionHeader + 20, kPeHeaderBytes, 4);
+    put(kSectionHeader + 36, 0xC0000040, 4);  // initialised data, read, write
+  }
   return file;
 }
 

@@ -183,8 +183,42 @@ TEST(Pack, FindsTheTemplateExactlyOnce) {
       {"already packed",
        PatchTemplate(
            one, "t.exe",
-           BuildBlock(Shipped(), PlaceImages(Shipped(), {MakeDemoImage("KM0P", kMiB)}, "x"))),
+           BuildBlock(Shipped(), PlaceImages(Shipped(), {MakeDemoImage("KM0P", kMiB)}, "x")),
+           /*requireWindowsExe=*/false),
        "t.exe: its package block is already packed; pack the template quorel.exe instead"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Refusal([&] { PatchTemplate(c.file, "t.exe", block); }), c.message) << c.name;
+  }
+}
+
+TEST(Pack, RefusesWhatIsNoWindowsExecutable) {
+  const std::vector<uint8_t> good = test::TemplateFile();
+  const std::vector<uint8_t> block(layout::kBlockBytes, 0);
+  ASSERT_EQ(Refusal([&] { PatchTemplate(good, "t.exe", block); }), "(accepted)");
+  const auto with = [&](std::size_t at, uint8_t value) {
+    std::vector<uint8_t> file = good;
+    file[at] = value;
+    return file;
+  };
+  std::vector<uint8_t> truncated = good;
+  truncated.resize(good.size() - 1000);  // the section still claims the junk after the block
+  std::vector<uint8_t> bare = test::TemplateFile(0);
+  const std::string no = "t.exe: not a template quorel.exe: ";
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::string message;
+  } cases[] = {
+      {"bare block", bare, no + "no MZ header"},
+      {"text and block", test::TemplateFile(100), no + "no MZ header"},
+      {"no PE signature", with(test::kPeHeader + 1, 'X'), no + "no PE header"},
+      {"PE header past the end", with(0x3F, 0x7F), no + "no PE header"},
+      {"x86-64", with(test::kPeHeader + 4, 0x64), no + "not an i386 executable"},
+      {"no sections", with(test::kPeHeader + 6, 0), no + "its section table is cut off"},
+      {"truncated after the block", truncated, no + "a section reaches past the end of the file"},
+      {"block in code", with(test::kSectionHeader + 36, 0x20),
+       no + "the package block lies outside its initialised data"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Refusal([&] { PatchTemplate(c.file, "t.exe", block); }), c.message) << c.name;
@@ -240,6 +274,9 @@ TEST_F(PackFilesTest, RefusalsWriteNothing) {
                                            "[bank2]\nimage = demo-fw.bin\nnew_fw = X\nfoo = 1\n");
   test::WriteText(dir / "no-image.ini",
                   test::ShippedDescription() + "[bank2]\nimage = missing.bin\nnew_fw = X\n");
+  test::WriteText(dir / "big-image.ini",
+                  test::ShippedDescription() + "[bank2]\nimage = big.bin\nnew_fw = X\n");
+  test::WriteBytes(dir / "big.bin", std::vector<uint8_t>(kMiB + kUnit, 0));
   test::WriteBytes(dir / "packed.exe", test::TemplateFile());
   PackFiles(dir / "quorel.exe", dir / "qvx270t.ini", dir / "packed.exe");
   const std::vector<uint8_t> before = test::ReadBytes(dir / "packed.exe");
@@ -261,6 +298,13 @@ TEST_F(PackFilesTest, RefusalsWriteNothing) {
       {"demo-fw.bin", "qvx270t.ini", "out.exe", "demo-fw.bin: no template package block found"},
       // An existing output is left as it was.
       {"demo-fw.bin", "qvx270t.ini", "packed.exe", "demo-fw.bin: no template package block found"},
+      // No input is written over.
+      {"quorel.exe", "qvx270t.ini", "quorel.exe", "quorel.exe: this is the template; name another"},
+      {"quorel.exe", "qvx270t.ini", "qvx270t.ini",
+       "qvx270t.ini: this is the description; name another"},
+      {"quorel.exe", "qvx270t.ini", "demo-fw.bin", "demo-fw.bin: this is an image; name another"},
+      {"quorel.exe", "big-image.ini", "out.exe",
+       "big-image.ini:" + std::to_string(bank2 + 1) + ": image 'big.bin' is 1064960 bytes"},
   };
   for (const Case& c : cases) {
     const std::string refusal =
