@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "package/package_view.h"
-#include "sha256.h"
+#include "package/sha256.h"
 
 namespace quorel::pack {
 namespace {
