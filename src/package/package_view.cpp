@@ -56,7 +56,7 @@ bool EndsInsideField(const uint8_t* block, const Field& field) {
 }  // namespace
 
 PackageView PackageView::Embedded() {
-  return PackageView(EmbeddedPackageBlock());
+  return PackageView(EmbeddedPackageBlock(), EmbeddedSealRecord());
 }
 
 PackageSettings PackageView::ReadSettings() const {
