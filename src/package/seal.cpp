@@ -1,7 +1,6 @@
 #include "package/seal.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "package/layout.h"
 #include "package/sha256.h"
