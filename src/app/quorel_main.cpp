@@ -53,6 +53,16 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
     view.Terminate();
     return;
   }
+  // A sealed package must still be the one that was packed: a copy damaged on its way would
+  // otherwise program damaged firmware, verified byte for byte. Unsealed packages run as ever.
+  const seal::State sealState = package.Seal();
+  if (sealState == seal::State::Mismatch || sealState == seal::State::Unreadable) {
+    view.ShowMessage(sealState == seal::State::Mismatch ? text::kPackageDigestMismatch
+                                                        : text::kPackageSealUnreadable,
+                     MessageKind::Error, MessageButtons::Ok);
+    view.Terminate();
+    return;
+  }
 
   // Caption: the package's title, unless the block still carries the template's placeholder.
   view.SetCaption(package.TitleText());

@@ -27,6 +27,14 @@ inline constexpr char kNoFirmware[] = "No F/W in executable !";
 inline constexpr char kInvalidPackage[] =
     "The firmware package carried in this program cannot be used.\n\n";
 
+// A sealed package that is no longer the one that was packed, or whose seal cannot be read.
+inline constexpr char kPackageDigestMismatch[] =
+    "The firmware package carried in this program is damaged (its checksum does not match). "
+    "Download the update again.";
+inline constexpr char kPackageSealUnreadable[] =
+    "The firmware package carried in this program is damaged (its seal cannot be read). "
+    "Download the update again.";
+
 // Shown by a second copy of the program, which then ends.
 inline constexpr char kAlreadyRunning[] =
     "The firmware update program is already running.\n\n"

@@ -66,7 +66,7 @@ const char* BoundedText(const uint8_t* block, const Field& field) {
 }  // namespace
 
 PackageView PackageView::Embedded() {
-  return PackageView(EmbeddedPackageBlock());
+  return PackageView(EmbeddedPackageBlock(), EmbeddedSealRecord());
 }
 
 PackageSettings PackageView::ReadSettings() const {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "package/seal.h"
+
 namespace quorel {
 
 struct PackageSettings {
@@ -37,9 +39,11 @@ struct BankImage {
 
 class PackageView {
  public:
-  // block points at the first byte of a whole block (kBlockBytes long).
-  explicit PackageView(const uint8_t* block) : block_(block) {}
-  // The block carried in this executable, read as the bytes in the file.
+  // block points at the first byte of a whole block (kBlockBytes long); sealRecord, when given,
+  // at the block's seal record (seal::kRecordBytes long).
+  explicit PackageView(const uint8_t* block, const uint8_t* sealRecord = nullptr)
+      : block_(block), seal_(sealRecord) {}
+  // The block and the seal record carried in this executable, read as the bytes in the file.
   static PackageView Embedded();
 
   PackageSettings ReadSettings() const;
@@ -64,8 +68,13 @@ class PackageView {
   // a whole number of blocks are left to the download, which refuses them.
   std::string Validate() const;
 
+  // Whether the block is still the one that was sealed; hashes the whole block when it is
+  // sealed. A view without a seal record reads as unsealed.
+  seal::State Seal() const { return seal::Check(seal_, block_); }
+
  private:
   const uint8_t* block_;
+  const uint8_t* seal_;
 };
 
 // The caption rule: the title, unless its first 14 characters equal "APP_TITLE_HERE" (locale

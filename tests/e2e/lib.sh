@@ -71,6 +71,41 @@ patch_block() {
     print $out $data; close $out;' "$1" "$2" "$3"
 }
 
+# seal_line FILE: the seal of a packed file as quorel-pack --dump reads it ("sealed, digest
+# verified", "sealed, DIGEST MISMATCH", "unsealed", ...).
+seal_line() {
+  "$E2E_PACK" --dump "$1" | sed -n -E 's/^; ((un)?sealed.*|seal record.*)$/\1/p'
+}
+
+# flip_block_byte FILE OFFSET: inverts the lowest bit of the byte at OFFSET of FILE's package
+# block, as a damaged copy would.
+flip_block_byte() {
+  local block
+  block=$("$E2E_PACK" --dump "$1" | sed -n 's/^; package block of .* at file offset \([0-9]*\)$/\1/p')
+  [ -n "$block" ] || return 1
+  perl -e '
+    my ($file, $at) = @ARGV;
+    open(my $f, "+<:raw", $file) or die "$file: $!\n";
+    seek($f, $at, 0) or die; read($f, my $byte, 1) == 1 or die "$file: no byte at $at\n";
+    seek($f, $at, 0) or die; print $f chr(ord($byte) ^ 1); close $f or die;' "$1" $((block + $2))
+}
+
+# clear_seal FILE: sets FILE's seal record to "unsealed" (format version and digest zero), as a
+# packing tool that knows no seal leaves it.
+clear_seal() {
+  perl -e '
+    my ($file) = @ARGV;
+    my $marker = "QUOREL:SEAL:REC\0";
+    open(my $in, "<:raw", $file) or die "$file: $!\n";
+    local $/; my $data = <$in>; close $in;
+    my @at; my $pos = -1;
+    while (($pos = index($data, $marker, $pos + 1)) >= 0) { push @at, $pos; }
+    die "$file: seal record found " . scalar(@at) . " times\n" unless @at == 1;
+    substr($data, $at[0] + 16, 36) = "\0" x 36;
+    open(my $out, ">:raw", $file) or die "$file: $!\n";
+    print $out $data; close $out;' "$1"
+}
+
 # ---- Prefixes ----
 
 # Time limits of the Wine set-up steps, which could otherwise hang a run.
@@ -328,6 +363,7 @@ NOTICE='This flash utility only supports TARN-EX DVDRW QVX-270T drive.\n\nNOTICE
 NO_MATCH='No matched drive detected !\nThis utility is only for TARN-EX DVDRW QVX-270T drive.\n\nDetected drives :\n'
 SUCCESS='Firmware has been updated successfully !'
 FAILURE='Unable to flash firmware. Please contact with your vendor !'
+DAMAGED_PACKAGE='The firmware package carried in this program is damaged (its checksum does not match). Download the update again.'
 WILL_BE_UPDATED='It will be updated from             to'
 NOT_ALLOWED='This drive is not allowed to be updated.'
 NAVY=000080

@@ -1,6 +1,7 @@
 #include "block.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,7 +12,8 @@
 #include <string_view>
 
 #include "package/package_view.h"
-#include "sha256.h"
+#include "package/seal.h"
+#include "package/sha256.h"
 
 namespace quorel::pack {
 namespace {
@@ -213,6 +215,22 @@ std::vector<std::size_t> FindBlocks(const std::vector<uint8_t>& file, BlockKind 
     if (!KeysInPlace(block)) continue;
     if (kind == BlockKind::Template && !PlaceholdersInPlace(block)) continue;
     found.push_back(at - anchorOffset);
+  }
+  return found;
+}
+
+std::vector<std::size_t> FindSealRecords(const std::vector<uint8_t>& file,
+                                         std::size_t blockOffset) {
+  const std::array<uint8_t, seal::kMarkerBytes> marker = seal::Marker();
+  const std::boyer_moore_horspool_searcher searcher(marker.begin(), marker.end());
+  std::vector<std::size_t> found;
+  for (auto from = file.begin();;) {
+    const auto hit = std::search(from, file.end(), searcher);
+    if (hit == file.end()) break;
+    from = hit + 1;
+    const auto at = static_cast<std::size_t>(hit - file.begin());
+    const bool inBlock = at + seal::kRecordBytes > blockOffset && at < blockOffset + kBlockBytes;
+    if (!inBlock && at + seal::kRecordBytes <= file.size()) found.push_back(at);
   }
   return found;
 }

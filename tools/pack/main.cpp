@@ -18,7 +18,8 @@ constexpr char kUsage[] =
     "       quorel-pack --make-demo-image REVISION OUT.bin [BYTES]\n"
     "\n"
     "The first form writes OUT.exe: a copy of the template with its package block filled from\n"
-    "the description. --dump prints a flasher's package as a description, with each bank\n"
+    "the description, and sealed. --dump prints a flasher's package as a description, with its\n"
+    "seal (sealed, digest verified / sealed, DIGEST MISMATCH / unsealed) and each bank\n"
     "image's size and SHA-256, and writes the images to IMAGE_DIR when given.\n"
     "--make-demo-image writes a synthetic image (1 MiB unless BYTES is given) that the\n"
     "simulated drive installs as REVISION.\n";

@@ -4,8 +4,32 @@
 #include <string_view>
 
 #include "package/layout.h"
+#include "package/seal.h"
 
 namespace quorel::pack {
+namespace {
+
+// What the file's seal record says about the block at blockOffset.
+std::string SealLine(const std::vector<uint8_t>& file, std::size_t blockOffset) {
+  const std::vector<std::size_t> seals = FindSealRecords(file, blockOffset);
+  if (seals.empty()) return "unsealed (no seal record in the file)";
+  if (seals.size() > 1) {
+    return "seal record found " + std::to_string(seals.size()) + " times: not checked";
+  }
+  switch (seal::Check(file.data() + seals[0], file.data() + blockOffset)) {
+    case seal::State::Unsealed:
+      return "unsealed";
+    case seal::State::Verified:
+      return "sealed, digest verified";
+    case seal::State::Mismatch:
+      return "sealed, DIGEST MISMATCH";
+    case seal::State::Unreadable:
+      break;
+  }
+  return "seal record DAMAGED";
+}
+
+}  // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
   std::error_code error;
@@ -102,7 +126,13 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                     std::to_string(found.size()) + " times; it must occur exactly once");
   }
   if (requireWindowsExe) CheckWindowsExecutable(templateBytes, templateName, found[0]);
+  const std::vector<std::size_t> seals = FindSealRecords(templateBytes, found[0]);
+  if (seals.size() != 1) {
+    throw PackError(templateName + ": the seal record occurs " + std::to_string(seals.size()) +
+                    " times; it must occur exactly once");
+  }
   std::copy(block.begin(), block.end(), templateBytes.begin() + found[0]);
+  seal::Write(templateBytes.data() + seals[0], templateBytes.data() + found[0]);
   return templateBytes;
 }
 
@@ -147,6 +177,7 @@ std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileN
 
   std::string out =
       "; package block of " + fileName + " at file offset " + std::to_string(found[0]) + "\n";
+  out += "; " + SealLine(file, found[0]) + "\n";
   if (!FindBlocks(file, BlockKind::Template).empty()) {
     out += "; an unpacked template: its title and image area hold the placeholders\n";
   }

@@ -23,9 +23,10 @@ std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path,
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissionsFrom = {});
 
-// A copy of the template with its one template block replaced by `block`. templateName is used
-// in messages. The template must be an i386 PE file whose block lies inside an initialised
-// data section; requireWindowsExe false (tests packing a host program) skips that check.
+// A copy of the template with its one template block replaced by `block`, and its one seal
+// record sealing that block. templateName is used in messages. The template must be an i386 PE
+// file whose block lies inside an initialised data section; requireWindowsExe false (tests
+// packing a host program) skips that check.
 std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::string& templateName,
                                    const std::vector<uint8_t>& block,
@@ -38,8 +39,9 @@ std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& outPath,
                                    bool requireWindowsExe = true);
 
-// The description of the one package block in `file`, with each bank's size and SHA-256 as
-// comments. When imageDir is not empty, each bank's image is written there as bankN.bin.
+// The description of the one package block in `file`, with the state of its seal and each
+// bank's size and SHA-256 as comments. When imageDir is not empty, each bank's image is written
+// there as bankN.bin.
 std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileName,
                       const std::filesystem::path& imageDir = {});
 std::string DumpFile(const std::filesystem::path& flasherPath,

@@ -119,6 +119,27 @@ INSTANTIATE_TEST_SUITE_P(
                     text::kInvalidPackage,
                     MessageKind::Error,
                     false},
+        // Seal refusals come right after the package check, before any drive is touched.
+        RefusalCase{"SealedPackageDamagedAfterwards",
+                    [](TestPackage& p, FakeView&) {
+                      p.Seal();
+                      p.Bytes()[layout::kImageOffset + 700'000] ^= 0x01;
+                    },
+                    {"KM01"},
+                    text::kPackageDigestMismatch,
+                    "",
+                    MessageKind::Error,
+                    false},
+        RefusalCase{"SealRecordDamaged",
+                    [](TestPackage& p, FakeView&) {
+                      p.Seal();
+                      p.SealRecord()[seal::kVersionOffset] = 0;  // a digest, but "unsealed"
+                    },
+                    {"KM01"},
+                    text::kPackageSealUnreadable,
+                    "",
+                    MessageKind::Error,
+                    false},
         RefusalCase{"NoDriveAtAll",
                     [](TestPackage&, FakeView&) {},
                     {},
@@ -147,6 +168,69 @@ INSTANTIATE_TEST_SUITE_P(
                     MessageKind::Warning,
                     true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The seal ----
+
+// One byte changed anywhere in a sealed block or in its seal record stops start-up before any
+// drive is touched; an intact seal and an unsealed package start as usual.
+TEST_F(AppTest, SealedPackageStartsOnlyWhileIntact) {
+  AddDrive('E', 1, "KM01");
+  package.Seal();
+  const std::size_t image = layout::kImageOffset;
+  const struct {
+    const char* name;
+    bool inSeal;
+    std::size_t offset;
+    const char* refusal;  // nullptr: starts
+  } cases[] = {
+      {"intact", false, 0, nullptr},
+      {"credit text", false, 3, text::kPackageDigestMismatch},
+      {"title", false, layout::kTexts[layout::kTitle].offset + 2, text::kPackageDigestMismatch},
+      {"rule vendor", false, layout::EntryOffset(0, 0) + 17, text::kPackageDigestMismatch},
+      {"setting value", false, layout::kSettings[layout::kCHKDISC].offset + 8,
+       text::kPackageDigestMismatch},
+      {"size slot digit", false, layout::kSizeSlots[0].offset + 19, text::kPackageDigestMismatch},
+      {"new revision", false, layout::kNewRevisionSlots[0].offset + 9,
+       text::kPackageDigestMismatch},
+      {"image, first byte", false, image, text::kPackageDigestMismatch},
+      {"image, middle", false, image + layout::kImageBytes / 2, text::kPackageDigestMismatch},
+      {"image, last byte", false, layout::kBlockBytes - 1, text::kPackageDigestMismatch},
+      {"seal marker", true, 5, text::kPackageSealUnreadable},
+      {"seal version", true, seal::kVersionOffset, text::kPackageSealUnreadable},
+      {"seal version, high byte", true, seal::kVersionOffset + 3, text::kPackageSealUnreadable},
+      {"digest, first byte", true, seal::kDigestOffset, text::kPackageDigestMismatch},
+      {"digest, last byte", true, seal::kRecordBytes - 1, text::kPackageDigestMismatch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPackage changed = package;
+    if (c.refusal != nullptr) {
+      (c.inSeal ? changed.SealRecord() : changed.Bytes())[c.offset] ^= 0x01;
+    }
+    const int scansBefore = machine.CountCalls("GetLogicalDriveStringsA");
+    FakeView local;
+    TQuorelMain main(local, changed.View());
+    if (c.refusal == nullptr) {
+      EXPECT_TRUE(local.dialogs.empty());
+      EXPECT_EQ(local.terminateCount, 0);
+      continue;
+    }
+    ASSERT_EQ(local.dialogs.size(), 1u);
+    EXPECT_EQ(local.dialogs[0].text, c.refusal);
+    EXPECT_EQ(local.dialogs[0].kind, MessageKind::Error);
+    EXPECT_EQ(local.terminateCount, 1);
+    EXPECT_EQ(machine.CountCalls("GetLogicalDriveStringsA"), scansBefore);
+  }
+
+  // Cleared to unsealed, the same changed block runs as any unsealed package does.
+  seal::Clear(package.SealRecord().data());
+  package.Bytes()[3] ^= 0x01;
+  FakeView local;
+  TQuorelMain main(local, package.View());
+  EXPECT_TRUE(local.dialogs.empty());
+  EXPECT_EQ(local.terminateCount, 0);
+  EXPECT_EQ(local.drives.size(), 1u);
+}
 
 // ---- The window caption ----
 

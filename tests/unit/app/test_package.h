@@ -13,6 +13,7 @@
 
 #include "package/layout.h"
 #include "package/package_view.h"
+#include "package/seal.h"
 #include "sim/sim_drive.h"
 
 namespace quorel::test {
@@ -52,8 +53,17 @@ class TestPackage {
 
   static constexpr int32_t kDefaultImageBytes = 65536;
 
-  PackageView View() const { return PackageView(bytes_.data()); }
+  // Unsealed until Seal(); afterwards the view carries the seal record.
+  PackageView View() const {
+    return PackageView(bytes_.data(), seal_.empty() ? nullptr : seal_.data());
+  }
   std::vector<uint8_t>& Bytes() { return bytes_; }
+  // Seals the block as it is now.
+  void Seal() {
+    seal_.resize(seal::kRecordBytes);
+    seal::Write(seal_.data(), bytes_.data());
+  }
+  std::vector<uint8_t>& SealRecord() { return seal_; }
 
   void SetText(layout::TextId id, const std::string& value) {
     WriteField(layout::kTexts[id].offset, layout::kTexts[id].width, value);
@@ -101,6 +111,7 @@ class TestPackage {
   }
 
   std::vector<uint8_t> bytes_;
+  std::vector<uint8_t> seal_;
 };
 
 }  // namespace quorel::test

@@ -40,7 +40,8 @@ std::string ReadEmbedded() {
     out << value << " ";
   }
   out << s.HOW_MANY_BIN << " " << view.TitleText() << "|" << view.NewRevisionText(1) << "|"
-      << view.Bank(1).startBytes << "|" << view.ImageIsPlaceholder();
+      << view.Bank(1).startBytes << "|" << view.ImageIsPlaceholder() << "|"
+      << static_cast<int>(view.Seal());
   return out.str();
 }
 
@@ -100,8 +101,11 @@ int RunProbe(const std::filesystem::path& exe) {
 TEST(EmbeddedBlock, PackedCopyOfThisProgramReadsThePackedBytes) {
   const std::filesystem::path self = OwnExecutable();
   const std::vector<uint8_t> file = ReadWholeFile(self);
-  ASSERT_EQ(FindBlocks(file, BlockKind::Template).size(), 1u);
-  EXPECT_EQ(ReadEmbedded(), "0 0 1 1 0 0 1 0 1 APP_TITLE_HERE|N/A |0|1");
+  const std::vector<std::size_t> blocks = FindBlocks(file, BlockKind::Template);
+  ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(FindSealRecords(file, blocks[0]).size(), 1u);
+  // The template is unsealed (0); the packed copy below reads its seal as verified (1).
+  EXPECT_EQ(ReadEmbedded(), "0 0 1 1 0 0 1 0 1 APP_TITLE_HERE|N/A |0|1|0");
 
   // Every value the program reads differs from the template's.
   const std::string description =
@@ -130,7 +134,7 @@ TEST(EmbeddedBlock, PackedCopyOfThisProgramReadsThePackedBytes) {
   std::ifstream in(report);
   std::string line;
   std::getline(in, line);
-  EXPECT_EQ(line, "1 1 0 0 1 1 0 1 2 Probe title|KM1A|65536|0");
+  EXPECT_EQ(line, "1 1 0 0 1 1 0 1 2 Probe title|KM1A|65536|0|1");
 }
 
 }  // namespace

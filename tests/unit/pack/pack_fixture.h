@@ -13,6 +13,7 @@
 
 #include "package/layout.h"
 #include "package/package_view.h"
+#include "package/seal.h"
 
 namespace quorel::test {
 
@@ -67,14 +68,16 @@ inline std::string ShippedDescription() {
 // Offsets of the minimal PE header that TemplateFile writes.
 constexpr std::size_t kPeHeader = 0x40, kSectionHeader = 0x58, kPeHeaderBytes = 0x200;
 
-// A file of `before` junk bytes, the template block, and 1,000 junk bytes. From 512 bytes before
-// the block on, the junk begins with a minimal i386 PE header whose one section, initialised
-// data, holds the rest of the file.
+// A file of `before` junk bytes, the template block, its seal record, and 1,000 junk bytes. From
+// 512 bytes before the block on, the junk begins with a minimal i386 PE header whose one section,
+// initialised data, holds the rest of the file.
 inline std::vector<uint8_t> TemplateFile(std::size_t before = 4099) {
   std::vector<uint8_t> file;
   for (std::size_t i = 0; i < before; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
   const uint8_t* block = PackageView::Embedded().Bytes();
   file.insert(file.end(), block, block + layout::kBlockBytes);
+  const uint8_t* record = EmbeddedSealRecord();
+  file.insert(file.end(), record, record + seal::kRecordBytes);
   for (int i = 0; i < 1000; ++i) file.push_back(static_cast<uint8_t>(i * 13 + 5));
   if (before >= kPeHeaderBytes) {
     const auto put = [&](std::size_t at, uint32_t value, int bytes) {

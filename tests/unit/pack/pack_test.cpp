@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -14,7 +15,8 @@
 #include "description.h"
 #include "pack_fixture.h"
 #include "package/package_view.h"
-#include "sha256.h"
+#include "package/seal.h"
+#include "package/sha256.h"
 #include "unit/package/shipped_header.h"
 
 namespace quorel::pack {
@@ -49,8 +51,12 @@ TEST(Pack, ShippedExampleGivesTheShippedLayout) {
   EXPECT_TRUE(FindBlocks(file, BlockKind::Template).empty());
   test::ExpectShippedHeader(file.data() + 4099, "Flash Program for TARN-EX DVDRW QVX-270T");
   EXPECT_TRUE(std::equal(demo.begin(), demo.end(), file.begin() + 4099 + 2123));
-  // Nothing outside the block changes.
+  // The seal record behind the block now seals it; nothing else outside the block changes.
+  const std::size_t record = 4099 + layout::kBlockBytes;
+  EXPECT_EQ(seal::Check(file.data() + record, file.data() + 4099), seal::State::Verified);
   EXPECT_TRUE(std::equal(templateFile.begin(), templateFile.begin() + 4099, file.begin()));
+  EXPECT_TRUE(std::equal(templateFile.begin() + record, templateFile.begin() + record + 16,
+                         file.begin() + record));
   EXPECT_TRUE(std::equal(templateFile.end() - 1000, templateFile.end(), file.end() - 1000));
 }
 
@@ -170,6 +176,12 @@ TEST(Pack, FindsTheTemplateExactlyOnce) {
   broken[10 + 2038] = 'X';  // "BIN_SIZE4=" becomes "XIN_SIZE4="
   EXPECT_TRUE(FindBlocks(broken, BlockKind::Template).empty());
 
+  std::vector<uint8_t> unsealable = one;  // the block alone, without its seal record
+  unsealable.resize(layout::kBlockBytes);
+  std::vector<uint8_t> twoSeals = one;
+  twoSeals.insert(twoSeals.end(), one.begin() + layout::kBlockBytes,
+                  one.begin() + layout::kBlockBytes + seal::kRecordBytes);
+
   const std::vector<uint8_t> block(layout::kBlockBytes, 0);
   struct Case {
     const char* name;
@@ -180,6 +192,10 @@ TEST(Pack, FindsTheTemplateExactlyOnce) {
       {"cut short", cut, "t.exe: no template package block found"},
       {"twice", two,
        "t.exe: the template package block occurs 2 times; it must occur exactly once"},
+      {"no seal record", unsealable,
+       "t.exe: the seal record occurs 0 times; it must occur exactly once"},
+      {"two seal records", twoSeals,
+       "t.exe: the seal record occurs 2 times; it must occur exactly once"},
       {"already packed",
        PatchTemplate(
            one, "t.exe",
@@ -325,6 +341,40 @@ TEST_F(PackFilesTest, DumpRefusesWithoutExactlyOneBlock) {
             std::string::npos);
 }
 
+TEST(Pack, DumpShowsTheSeal) {
+  const std::vector<uint8_t> templateFile = test::TemplateFile(0);
+  const std::size_t record = layout::kBlockBytes;
+  std::vector<uint8_t> block =
+      BuildBlock(Shipped(), PlaceImages(Shipped(), {MakeDemoImage("KM0P", kMiB)}, "x"));
+  // The marker inside the image is image data, not a second record.
+  const std::array<uint8_t, seal::kMarkerBytes> marker = seal::Marker();
+  std::copy(marker.begin(), marker.end(), block.begin() + layout::kImageOffset + 4096);
+  const std::vector<uint8_t> packed = PatchTemplate(templateFile, "t.exe", block);
+
+  const struct {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> change;
+    const char* line;
+  } cases[] = {
+      {"template", nullptr, "; unsealed\n"},
+      {"packed", [](std::vector<uint8_t>&) {}, "; sealed, digest verified\n"},
+      {"image byte flipped", [](std::vector<uint8_t>& f) { f[layout::kImageOffset + 9] ^= 0x80; },
+       "; sealed, DIGEST MISMATCH\n"},
+      {"seal cleared", [&](std::vector<uint8_t>& f) { seal::Clear(f.data() + record); },
+       "; unsealed\n"},
+      {"unknown version", [&](std::vector<uint8_t>& f) { f[record + seal::kVersionOffset] = 2; },
+       "; seal record DAMAGED\n"},
+      {"no record", [&](std::vector<uint8_t>& f) { f[record] ^= 0x01; },
+       "; unsealed (no seal record in the file)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> file = c.change ? packed : templateFile;
+    if (c.change) c.change(file);
+    const std::string dump = DumpBytes(file, "f.exe");
+    EXPECT_EQ(dump.substr(dump.find('\n') + 1, std::strlen(c.line)), c.line) << c.name;
+  }
+}
+
 TEST(Pack, DumpReportsADamagedBlock) {
   std::vector<uint8_t> file = test::TemplateFile(0);
   std::memcpy(file.data() + 1867, "HOW_MANY_BIN=7", 14);
@@ -333,20 +383,6 @@ TEST(Pack, DumpReportsADamagedBlock) {
   EXPECT_NE(dump.find("; The package is damaged: "), std::string::npos) << dump;
   EXPECT_NE(dump.find("[bank4]"), std::string::npos);
   EXPECT_EQ(dump.find("[bank5]"), std::string::npos);
-}
-
-TEST(Sha256, KnownDigests) {
-  const std::string abc = "abc";
-  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";  // 56
-  const std::vector<uint8_t> million(1'000'000, 'a');
-  EXPECT_EQ(Sha256Hex(nullptr, 0),
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(two.data()), two.size()),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Sha256Hex(million.data(), million.size()),
-            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(DemoImage, CarriesItsRevisionAndIsDeterministic) {

@@ -1,8 +1,8 @@
-#include "sha256.h"
+#include "package/sha256.h"
 
 #include <cstring>
 
-namespace quorel::pack {
+namespace quorel {
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -19,6 +19,15 @@ uint32_t Rotr(uint32_t x, int n) {
   return (x >> n) | (x << (32 - n));
 }
 
+// One round with the working variables named in their rotated order: d and h change in place,
+// so that eight rounds in a row need no moves between them.
+inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f,
+                  uint32_t g, uint32_t& h, uint32_t kw) {
+  const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) + kw;
+  d += t1;
+  h = t1 + (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b)));
+}
+
 void Compress(uint32_t state[8], const uint8_t chunk[64]) {
   uint32_t w[64];
   for (int i = 0; i < 16; ++i) {
@@ -32,18 +41,15 @@ void Compress(uint32_t state[8], const uint8_t chunk[64]) {
   }
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; ++i) {
-    const uint32_t t1 =
-        h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+  for (int i = 0; i < 64; i += 8) {
+    Round(a, b, c, d, e, f, g, h, kRound[i] + w[i]);
+    Round(h, a, b, c, d, e, f, g, kRound[i + 1] + w[i + 1]);
+    Round(g, h, a, b, c, d, e, f, kRound[i + 2] + w[i + 2]);
+    Round(f, g, h, a, b, c, d, e, kRound[i + 3] + w[i + 3]);
+    Round(e, f, g, h, a, b, c, d, kRound[i + 4] + w[i + 4]);
+    Round(d, e, f, g, h, a, b, c, kRound[i + 5] + w[i + 5]);
+    Round(c, d, e, f, g, h, a, b, kRound[i + 6] + w[i + 6]);
+    Round(b, c, d, e, f, g, h, a, kRound[i + 7] + w[i + 7]);
   }
   state[0] += a;
   state[1] += b;
@@ -90,4 +96,4 @@ std::string Sha256Hex(const uint8_t* data, std::size_t length) {
   return text;
 }
 
-}  // namespace quorel::pack
+}  // namespace quorel

@@ -1,4 +1,5 @@
-// SHA-256 (FIPS 180-4), for the bank images that --dump reports.
+// SHA-256 (FIPS 180-4): the digest of a package's seal, and of the bank images that the packaging
+// tool reports.
 #pragma once
 
 #include <array>
@@ -6,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-namespace quorel::pack {
+namespace quorel {
 
 std::array<uint8_t, 32> Sha256(const uint8_t* data, std::size_t length);
 // The digest as 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const uint8_t* data, std::size_t length);
 
-}  // namespace quorel::pack
+}  // namespace quorel
