@@ -17,7 +17,7 @@ using ThreadId = std::uintptr_t;
 ThreadId CurrentThreadId();
 
 // Starts body(context) on a new thread that nobody joins. False when no thread could be made;
-// body has then not run and never will.
+// body has then not run and never will. Throws nothing.
 bool StartThread(void (*body)(void* context), void* context);
 
 // A thread that its owner joins. The body starts at construction; the destructor joins a thread

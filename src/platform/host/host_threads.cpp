@@ -19,7 +19,7 @@ bool StartThread(void (*body)(void* context), void* context) {
   try {
     std::thread(body, context).detach();
     return true;
-  } catch (const std::system_error&) {
+  } catch (...) {  // no thread (std::system_error) or no memory for it
     return false;
   }
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -51,7 +52,8 @@ ThreadId CurrentThreadId() {
 
 bool StartThread(void (*body)(void* context), void* context) {
   PrepareRuntimeForThreads();
-  auto* request = new StartRequest{body, context};
+  auto* request = new (std::nothrow) StartRequest{body, context};
+  if (request == nullptr) return false;
   DWORD id = 0;
   const HANDLE thread = CreateThread(nullptr, 0, RunDetached, request, 0, &id);
   if (thread == nullptr) {
