@@ -1,7 +1,10 @@
 #include "flash/parser.h"
 
 #include <atomic>
+#include <stdexcept>
 #include <utility>
+
+#include "platform/threads.h"
 
 namespace quorel {
 namespace {
@@ -20,25 +23,24 @@ Parser::Parser(const FlashJob& job, TerminateCallback onTerminate) {
   // Everything the thread reads is in place before it starts; nothing touches this object on
   // the creating thread afterwards, since the worker may already have deleted it.
   g_running.fetch_add(1, std::memory_order_relaxed);
-  try {
-    std::thread(&Parser::ThreadMain, this).detach();
-  } catch (...) {
+  if (!StartThread(&Parser::ThreadMain, this)) {
     g_running.fetch_sub(1, std::memory_order_relaxed);
-    throw;
+    throw std::runtime_error("The worker thread cannot be started.");
   }
 }
 
-void Parser::ThreadMain() {
+void Parser::ThreadMain(void* self) {
+  auto* const worker = static_cast<Parser*>(self);
   try {
-    Work();
+    worker->Work();
   } catch (...) {
     // Any other escape from the body is a failed download too, never a success.
-    engine->FlashResult = kFlashFailed;
+    worker->engine->FlashResult = kFlashFailed;
   }
-  if (onTerminate_) {
-    uiDispatcher().RunOnUiThread([this] { onTerminate_(this); });
+  if (worker->onTerminate_) {
+    uiDispatcher().RunOnUiThread([worker] { worker->onTerminate_(worker); });
   }
-  delete this;
+  delete worker;
   g_running.fetch_sub(1, std::memory_order_release);
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "device/atapi_device.h"
 
@@ -47,7 +46,7 @@ class Parser {
   ~Parser() = default;
   void Work();
   bool FlashDrive();
-  void ThreadMain();
+  static void ThreadMain(void* self);
 
   FlashJob job;
   AtapiDevice* engine = nullptr;

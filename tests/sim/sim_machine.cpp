@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
-#include <thread>
 
 #include "device/scsi_structs.h"
 #include "platform/collation.h"
@@ -22,33 +22,33 @@ namespace quorel::sim {
 // HostDispatcher
 
 HostDispatcher::~HostDispatcher() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   closing_ = true;
   for (Item* item : queue_) item->done = true;
   queue_.clear();
-  cv_.notify_all();
-  cv_.wait(lock, [&] { return inside_ == 0; });
+  cv_.NotifyAll();
+  cv_.Wait(mutex_, [&] { return inside_ == 0; });
 }
 
 void HostDispatcher::RunOnUiThread(const std::function<void()>& work) {
-  if (std::this_thread::get_id() == uiThread_) {
+  if (CurrentThreadId() == uiThread_) {
     work();
     return;
   }
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   if (closing_) return;
   Item item{&work, false};
   ++inside_;
   queue_.push_back(&item);
-  cv_.notify_all();
-  cv_.wait(lock, [&] { return item.done; });
+  cv_.NotifyAll();
+  cv_.Wait(mutex_, [&] { return item.done; });
   // The last one out wakes a waiting destructor. Notified under the lock, so the destructor
   // cannot go on before this thread has let go of the mutex.
-  if (--inside_ == 0) cv_.notify_all();
+  if (--inside_ == 0) cv_.NotifyAll();
 }
 
 int HostDispatcher::Waiting() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   return inside_;
 }
 
@@ -57,7 +57,7 @@ int HostDispatcher::Pump() {
   for (;;) {
     Item* item = nullptr;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<Lock> lock(mutex_);
       if (queue_.empty()) break;
       item = queue_.front();
       queue_.pop_front();
@@ -65,15 +65,15 @@ int HostDispatcher::Pump() {
     try {
       (*item->work)();
     } catch (...) {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<Lock> lock(mutex_);
       item->done = true;
-      cv_.notify_all();
+      cv_.NotifyAll();
       throw;
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<Lock> lock(mutex_);
       item->done = true;
-      cv_.notify_all();
+      cv_.NotifyAll();
     }
     ++ran;
   }
@@ -88,8 +88,8 @@ bool HostDispatcher::PumpUntil(const std::function<bool()>& pred, double limitSe
     Pump();
     if (pred()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !queue_.empty(); });
+    std::lock_guard<Lock> lock(mutex_);
+    if (queue_.empty()) cv_.WaitFor(mutex_, 1);
   }
 }
 
@@ -196,14 +196,14 @@ void Complete(const PendingExec& done) {
 }  // namespace
 
 struct SimMachine::State {
-  mutable std::mutex mutex;
+  mutable Lock mutex;
   std::atomic<int64_t> counter{1'000'000};  // never 0: a running HiTimer is one with start != 0
   std::atomic<int> counterReads{0};
   std::atomic<int> frequencyQueries{0};
 
   std::vector<Call> calls;
   std::map<std::string, int> callCounts;
-  std::thread::id uiThread;
+  ThreadId uiThread = 0;
   SimMachine* previous = nullptr;  // the machine installed before this one
 
   enum class Kind { File, Event, Token };
@@ -243,7 +243,7 @@ uint32_t TrampolineSendCommand(void* srb) {
 // Construction and records
 
 SimMachine::SimMachine() : state_(std::make_unique<State>()) {
-  state_->uiThread = std::this_thread::get_id();
+  state_->uiThread = CurrentThreadId();
   state_->previous = g_current;
   g_current = this;
   t_lastError = 0;
@@ -271,20 +271,20 @@ void SimMachine::Record(const std::string& name, const std::string& args) {
 }
 
 std::vector<Call> SimMachine::Calls() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   return state_->calls;
 }
 
 int SimMachine::CountCalls(const std::string& name) const {
   if (name == "QueryPerformanceCounter") return state_->counterReads.load();
   if (name == "QueryPerformanceFrequency") return state_->frequencyQueries.load();
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   auto it = state_->callCounts.find(name);
   return it == state_->callCounts.end() ? 0 : it->second;
 }
 
 void SimMachine::ClearCalls() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   state_->calls.clear();
   state_->callCounts.clear();
   state_->counterReads = 0;
@@ -292,27 +292,27 @@ void SimMachine::ClearCalls() {
 }
 
 int SimMachine::openHandles() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   return static_cast<int>(state_->handles.size());
 }
 
 int SimMachine::loadedModules() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   return state_->aspiModuleRefs;
 }
 
 int SimMachine::liveHeapBlocks() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   return static_cast<int>(state_->heapBlocks.size());
 }
 
 int SimMachine::aspiCallsWithoutModule() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   return state_->aspiCallsWithoutModule;
 }
 
 std::vector<std::string> SimMachine::LibraryRequests() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   return state_->loadRequests;
 }
 
@@ -376,7 +376,7 @@ CommandResult SimMachine::RunDrive(SimDrive& drive, const uint8_t* cdb, int dire
 // Libraries and the ASPI manager
 
 Module SimMachine::LoadLibraryA(const char* name) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("LoadLibraryA", Quote(name));
   state_->loadRequests.push_back(Quote(name));
   if (name == nullptr || !aspi.present || !EqualNoCase(name, AspiLibraryPath())) {
@@ -388,7 +388,7 @@ Module SimMachine::LoadLibraryA(const char* name) {
 }
 
 void* SimMachine::GetProcAddress(Module module, const char* name) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetProcAddress", Quote(name));
   if (module != reinterpret_cast<Module>(kAspiModuleValue) || state_->aspiModuleRefs == 0 ||
       name == nullptr)
@@ -401,7 +401,7 @@ void* SimMachine::GetProcAddress(Module module, const char* name) {
 }
 
 bool SimMachine::FreeLibrary(Module module) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("FreeLibrary", Hex(reinterpret_cast<uintptr_t>(module)));
   if (module != reinterpret_cast<Module>(kAspiModuleValue) || state_->aspiModuleRefs == 0)
     return false;
@@ -410,7 +410,7 @@ bool SimMachine::FreeLibrary(Module module) {
 }
 
 bool SimMachine::GetSystemDirectoryA(char* buffer, uint32_t sizeBytes) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetSystemDirectoryA", std::to_string(sizeBytes));
   if (buffer == nullptr || sizeBytes < sizeof kSystemDirectory) return false;
   std::memcpy(buffer, kSystemDirectory, sizeof kSystemDirectory);
@@ -418,7 +418,7 @@ bool SimMachine::GetSystemDirectoryA(char* buffer, uint32_t sizeBytes) {
 }
 
 uint32_t SimMachine::AspiGetSupportInfo() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetASPI32SupportInfo", "");
   if (state_->aspiModuleRefs == 0) ++state_->aspiCallsWithoutModule;
   return (static_cast<uint32_t>(aspi.status) << 8) |
@@ -426,7 +426,7 @@ uint32_t SimMachine::AspiGetSupportInfo() {
 }
 
 uint32_t SimMachine::AspiSendCommand(void* srb) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   if (state_->aspiModuleRefs == 0) ++state_->aspiCallsWithoutModule;
   auto* header = static_cast<SRB_Header*>(srb);
   int const adapters = std::max(aspi.adapterCount, 0);
@@ -575,7 +575,7 @@ Handle SimMachine::NewHandle(int kind, int letterIndex) {
 
 Handle SimMachine::CreateFileA(const char* path, uint32_t access, uint32_t share,
                                uint32_t disposition, uint32_t flags) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("CreateFileA", Quote(path) + " access=" + Hex(access) + " share=" + Hex(share) +
                             " disposition=" + std::to_string(disposition) + " flags=" + Hex(flags));
   std::string const text = Quote(path);
@@ -596,7 +596,7 @@ Handle SimMachine::CreateFileA(const char* path, uint32_t access, uint32_t share
 
 bool SimMachine::DeviceIoControl(Handle device, uint32_t code, void* in, uint32_t inBytes,
                                  void* out, uint32_t outBytes, uint32_t* returnedBytes) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("DeviceIoControl",
          Hex(code) + " in=" + std::to_string(inBytes) + " out=" + std::to_string(outBytes));
   if (returnedBytes != nullptr) *returnedBytes = 0;
@@ -706,7 +706,7 @@ bool SimMachine::PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, v
 }
 
 bool SimMachine::CloseHandle(Handle handle) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("CloseHandle", Hex(reinterpret_cast<uintptr_t>(handle)));
   auto it = state_->handles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == state_->handles.end()) {
@@ -720,7 +720,7 @@ bool SimMachine::CloseHandle(Handle handle) {
 }
 
 uint32_t SimMachine::GetLogicalDriveStringsA(uint32_t bufferBytes, char* buffer) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetLogicalDriveStringsA", std::to_string(bufferBytes));
   if (letterListFails) return 0;
   std::string list;
@@ -737,7 +737,7 @@ uint32_t SimMachine::GetLogicalDriveStringsA(uint32_t bufferBytes, char* buffer)
 }
 
 uint32_t SimMachine::GetDriveTypeA(const char* rootPath) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetDriveTypeA", Quote(rootPath));
   if (rootPath != nullptr && rootPath[0] != '\0') {
     char const wanted = static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0])));
@@ -757,13 +757,13 @@ Handle const kSimHeap = reinterpret_cast<Handle>(static_cast<uintptr_t>(0x7F0000
 }
 
 Handle SimMachine::GetProcessHeap() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetProcessHeap", "");
   return heapUnavailable ? nullptr : kSimHeap;
 }
 
 void* SimMachine::HeapAlloc(Handle heap, uint32_t flags, uint32_t bytes) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("HeapAlloc", Hex(flags) + " " + std::to_string(bytes));
   if (heapUnavailable || heap != kSimHeap) {
     t_lastError = kErrorNotEnoughMemory;
@@ -775,7 +775,7 @@ void* SimMachine::HeapAlloc(Handle heap, uint32_t flags, uint32_t bytes) {
 }
 
 bool SimMachine::HeapFree(Handle heap, void* memory) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("HeapFree", "");
   if (heap != kSimHeap || state_->heapBlocks.erase(memory) == 0) return false;
   std::free(memory);
@@ -786,7 +786,7 @@ bool SimMachine::HeapFree(Handle heap, void* memory) {
 // Events, waits and time
 
 Handle SimMachine::CreateEventA(bool manualReset, bool initialState) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("CreateEventA",
          std::string(manualReset ? "manual" : "auto") + (initialState ? " signalled" : " clear"));
   if (aspi.eventsUnavailable) {
@@ -801,7 +801,7 @@ Handle SimMachine::CreateEventA(bool manualReset, bool initialState) {
 }
 
 uint32_t SimMachine::WaitForSingleObject(Handle handle, uint32_t milliseconds) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("WaitForSingleObject", std::to_string(milliseconds));
   auto it = state_->handles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == state_->handles.end() || it->second.kind != State::Kind::Event) {
@@ -833,7 +833,7 @@ uint32_t SimMachine::WaitForSingleObject(Handle handle, uint32_t milliseconds) {
 
 void SimMachine::Sleep(uint32_t milliseconds) {
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::lock_guard<Lock> lock(state_->mutex);
     Record("Sleep", std::to_string(milliseconds));
   }
   AdvanceSeconds(static_cast<double>(milliseconds) / 1000.0);
@@ -864,7 +864,7 @@ bool SimMachine::QueryPerformanceCounter(int64_t* ticks) {
 // User interface and collation
 
 int SimMachine::MessageBoxA(const char* text, const char* caption, uint32_t type) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("MessageBoxA", Quote(caption) + ": " + Quote(text));
   messageBoxes.push_back(ShownMessage{Quote(text), Quote(caption), type});
   if (messageBoxAnswers.empty()) return 1;  // IDOK
@@ -874,18 +874,18 @@ int SimMachine::MessageBoxA(const char* text, const char* caption, uint32_t type
 }
 
 void SimMachine::ProcessMessages() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("ProcessMessages", "");
 }
 
 void SimMachine::OutputDebugStringA(const char* text) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("OutputDebugStringA", Quote(text));
 }
 
 int SimMachine::CompareStringA(const char* a, int lengthA, const char* b, int lengthB) {
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::lock_guard<Lock> lock(state_->mutex);
     Record("CompareStringA", Quote(a) + " | " + Quote(b));
   }
   return HostCompareStringA(a, lengthA, b, lengthB);
@@ -895,7 +895,7 @@ int SimMachine::CompareStringA(const char* a, int lengthA, const char* b, int le
 // Version, privileges and shutdown
 
 bool SimMachine::GetVersionExA(OsVersion* version) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetVersionExA", "");
   if (version == nullptr) return false;
   version->platformId = platformId;
@@ -905,13 +905,13 @@ bool SimMachine::GetVersionExA(OsVersion* version) {
 }
 
 Handle SimMachine::GetCurrentProcess() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetCurrentProcess", "");
   return reinterpret_cast<Handle>(static_cast<intptr_t>(-1));  // the pseudo-handle
 }
 
 bool SimMachine::OpenProcessToken(Handle process, uint32_t access, Handle* token) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("OpenProcessToken", Hex(reinterpret_cast<uintptr_t>(process)) + " " + Hex(access));
   if (openTokenFails || token == nullptr) {
     t_lastError = kErrorAccessDenied;
@@ -922,7 +922,7 @@ bool SimMachine::OpenProcessToken(Handle process, uint32_t access, Handle* token
 }
 
 bool SimMachine::LookupPrivilegeValueA(const char* systemName, const char* name, uint64_t* luid) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("LookupPrivilegeValueA", Quote(systemName) + " " + Quote(name));
   if (name == nullptr || luid == nullptr || std::strcmp(name, "SeShutdownPrivilege") != 0) {
     t_lastError = 1313;  // ERROR_NO_SUCH_PRIVILEGE
@@ -933,7 +933,7 @@ bool SimMachine::LookupPrivilegeValueA(const char* systemName, const char* name,
 }
 
 bool SimMachine::AdjustTokenPrivileges(Handle token, uint64_t luid, uint32_t attributes) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("AdjustTokenPrivileges", Hex(luid) + " " + Hex(attributes));
   auto it = state_->handles.find(reinterpret_cast<uintptr_t>(token));
   if (it == state_->handles.end() || it->second.kind != State::Kind::Token) {
@@ -947,13 +947,13 @@ bool SimMachine::AdjustTokenPrivileges(Handle token, uint64_t luid, uint32_t att
 }
 
 uint32_t SimMachine::GetLastError() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("GetLastError", std::to_string(t_lastError));
   return t_lastError;
 }
 
 bool SimMachine::ExitWindowsEx(uint32_t flags, uint32_t reserved) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   Record("ExitWindowsEx", std::to_string(flags) + " " + std::to_string(reserved));
   return exitWindowsResult;
 }

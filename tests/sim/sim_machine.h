@@ -9,19 +9,17 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/scsi_structs.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "sim/sim_drive.h"
 
 namespace quorel::sim {
@@ -51,14 +49,14 @@ class HostDispatcher : public UiDispatcher {
     const std::function<void()>* work;
     bool done = false;
   };
-  std::mutex mutex_;
-  std::condition_variable cv_;
+  Lock mutex_;
+  Condition cv_;
   std::deque<Item*> queue_;
   int inside_ = 0;        // threads inside RunOnUiThread
   bool closing_ = false;  // the destructor has begun
   // The thread that stands in for the window thread (the one that built the machine); work
   // asked for on it runs at once.
-  std::thread::id uiThread_ = std::this_thread::get_id();
+  ThreadId uiThread_ = CurrentThreadId();
 };
 
 // How the SCSI address query of one drive letter answers.

@@ -60,12 +60,23 @@ class DispatcherAttachment {
   Win32UiDispatcher& dispatcher_;
 };
 
+// InitCommonControlsEx came with version 4.70 of the common controls, which Windows 95 and
+// NT 4.0 may lack; there InitCommonControls, which every version has, registers the classes.
 void RegisterControlClasses() {
+  using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const HMODULE library = GetModuleHandleA("comctl32.dll");
+  const auto initEx = library == nullptr ? nullptr
+                                         : reinterpret_cast<InitExFn>(reinterpret_cast<void*>(
+                                               GetProcAddress(library, "InitCommonControlsEx")));
+  if (initEx == nullptr) {
+    InitCommonControls();
+    return;
+  }
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   // Libraries older than version 6 may refuse the standard-classes flag.
-  if (InitCommonControlsEx(&controls) == FALSE) {
+  if (initEx(&controls) == FALSE) {
     controls.dwICC = ICC_PROGRESS_CLASS;
-    InitCommonControlsEx(&controls);
+    initEx(&controls);
   }
 }
 

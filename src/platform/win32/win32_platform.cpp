@@ -140,28 +140,57 @@ Handle Win32Platform::GetCurrentProcess() {
   return ::GetCurrentProcess();
 }
 
+// The privilege functions exist only as failing stubs on Windows 9x, where the program never
+// calls them. They are found at run time, so that the executable's import table does not
+// depend on what the 9x ADVAPI32 exports; a missing one fails with ERROR_CALL_NOT_IMPLEMENTED.
+template <typename Function>
+Function SecurityFunction(const char* name) {
+  const HMODULE library = ::LoadLibraryA("advapi32.dll");  // kept loaded for the process
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
 bool Win32Platform::OpenProcessToken(Handle process, uint32_t access, Handle* token) {
+  using Fn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+  *token = nullptr;
+  const auto open = SecurityFunction<Fn>("OpenProcessToken");
+  if (open == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
   HANDLE opened = nullptr;
-  const BOOL ok = ::OpenProcessToken(process, access, &opened);
-  *token = ok ? opened : nullptr;
+  const BOOL ok = open(process, access, &opened);
+  if (ok) *token = opened;
   return ok != FALSE;
 }
 
 bool Win32Platform::LookupPrivilegeValueA(const char* systemName, const char* name,
                                           uint64_t* luid) {
+  using Fn = BOOL(WINAPI*)(LPCSTR, LPCSTR, PLUID);
+  const auto lookup = SecurityFunction<Fn>("LookupPrivilegeValueA");
+  if (lookup == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
   LUID value{};
-  if (!::LookupPrivilegeValueA(systemName, name, &value)) return false;
+  if (!lookup(systemName, name, &value)) return false;
   *luid = (uint64_t{static_cast<uint32_t>(value.HighPart)} << 32) | value.LowPart;
   return true;
 }
 
 bool Win32Platform::AdjustTokenPrivileges(Handle token, uint64_t luid, uint32_t attributes) {
+  using Fn = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
+  const auto adjust = SecurityFunction<Fn>("AdjustTokenPrivileges");
+  if (adjust == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Luid.LowPart = static_cast<DWORD>(luid);
   privileges.Privileges[0].Luid.HighPart = static_cast<LONG>(luid >> 32);
   privileges.Privileges[0].Attributes = attributes;
-  return ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
+  return adjust(token, FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
 }
 
 uint32_t Win32Platform::GetLastError() {

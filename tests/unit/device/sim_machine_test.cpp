@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/threads.h"
 #include "unit/device/device_rig.h"
 
 namespace quorel::test {
@@ -59,7 +60,8 @@ TEST(SimMachine, EnginesOnSeveralThreadsAtOnce) {
 
     constexpr int kRounds = 50;
     std::atomic<int> good{0};
-    std::vector<std::thread> workers;
+    std::vector<Thread> workers;
+    workers.reserve(kDrives);
     for (int i = 0; i < kDrives; ++i) {
       workers.emplace_back([&, i] {
         AtapiDevice& engine = *jobs[size_t(i)];
@@ -73,7 +75,7 @@ TEST(SimMachine, EnginesOnSeveralThreadsAtOnce) {
       });
     }
     EXPECT_TRUE(machine.dispatcher().PumpUntil([&] { return good + 0 == kDrives * kRounds; }));
-    for (auto& worker : workers) worker.join();
+    for (auto& worker : workers) worker.Join();
     EXPECT_EQ(good.load(), kDrives * kRounds);
     for (const auto& d : drives) EXPECT_EQ(d->log.size(), size_t(2 * kRounds));
     jobs.clear();
@@ -88,22 +90,22 @@ TEST(HostDispatcher, DestructionWaitsForTheWorkersInside) {
     auto dispatcher = std::make_unique<sim::HostDispatcher>();
     sim::HostDispatcher* const d = dispatcher.get();
     std::atomic<bool> ran{false};
-    std::thread worker([d, &ran] { d->RunOnUiThread([&ran] { ran = true; }); });
+    Thread worker([d, &ran] { d->RunOnUiThread([&ran] { ran = true; }); });
     ASSERT_TRUE(d->PumpUntil([&] { return ran.load(); }));
     dispatcher.reset();
-    worker.join();
+    worker.Join();
   }
 
   auto dispatcher = std::make_unique<sim::HostDispatcher>();
   sim::HostDispatcher* const d = dispatcher.get();
   std::atomic<bool> ran{false}, returned{false};
-  std::thread worker([d, &ran, &returned] {
+  Thread worker([d, &ran, &returned] {
     d->RunOnUiThread([&ran] { ran = true; });
     returned = true;
   });
   while (d->Waiting() == 0) std::this_thread::yield();
   dispatcher.reset();
-  worker.join();
+  worker.Join();
   EXPECT_TRUE(returned);
   EXPECT_FALSE(ran);
 }

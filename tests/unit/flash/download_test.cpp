@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "flash/part_table.h"
+#include "platform/threads.h"
 #include "unit/flash/flash_rig.h"
 
 namespace quorel::test {
@@ -262,7 +263,7 @@ TEST(Download, SettleWaitEndsWithoutACounter) {
   const auto image = PatternImage(2 * kBlock, 8);
   std::atomic<bool> done{false};
   bool ok = false;
-  std::thread worker([&] {
+  Thread worker([&] {
     ok = rig.engine->DownloadFirmware(image.data(), 2 * kBlock, 0);
     done = true;
   });
@@ -274,7 +275,7 @@ TEST(Download, SettleWaitEndsWithoutACounter) {
     ADD_FAILURE() << "the settle wait did not end";
     std::abort();  // the worker still uses the rig
   }
-  worker.join();
+  worker.Join();
   EXPECT_TRUE(ok);
   ASSERT_GE(rig.sent.size(), 2u);
   EXPECT_GE(rig.sent.back().at - rig.sent[rig.sent.size() - 2].at, 1.0);

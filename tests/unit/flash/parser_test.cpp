@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
+#include "platform/threads.h"
 #include "unit/flash/flash_rig.h"
 
 namespace quorel::test {
@@ -14,12 +14,12 @@ namespace {
 
 // Completions as the window thread saw them.
 struct Completions {
-  std::vector<std::thread::id> threads;
+  std::vector<ThreadId> threads;
   std::vector<Parser*> senders;
 
   Parser::TerminateCallback Callback() {
     return [this](Parser* sender) {
-      threads.push_back(std::this_thread::get_id());
+      threads.push_back(CurrentThreadId());
       senders.push_back(sender);
     };
   }
@@ -71,7 +71,7 @@ TEST(Parser, ResultCodeFollowsTheDownloadAndCompletesOnceOnTheWindowThread) {
     EXPECT_EQ(rig.engine->FlashResult, row.result);
     ASSERT_EQ(done.senders.size(), 1u);
     EXPECT_NE(done.senders[0], nullptr);
-    EXPECT_EQ(done.threads[0], std::this_thread::get_id());
+    EXPECT_EQ(done.threads[0], CurrentThreadId());
     EXPECT_EQ(rig.drive->programCount, row.result == 0 ? 1 : 0);
   }
 }
@@ -128,7 +128,7 @@ TEST(Parser, TwoDrivesAtOnceHaveIndependentResults) {
   EXPECT_EQ(engineF.FlashResult, kFlashFailed);
   ASSERT_EQ(done.senders.size(), 2u);
   EXPECT_NE(done.senders[0], done.senders[1]);
-  for (const auto& id : done.threads) EXPECT_EQ(id, std::this_thread::get_id());
+  for (const auto& id : done.threads) EXPECT_EQ(id, CurrentThreadId());
   EXPECT_EQ(good->programmed, image);
   EXPECT_EQ(bad->programCount, 0);
 }

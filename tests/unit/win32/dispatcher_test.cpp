@@ -2,10 +2,10 @@
 #include <windows.h>
 
 #include <atomic>
-#include <thread>
 
 #include "app/win32/single_instance.h"
 #include "app/win32/ui_dispatcher.h"
+#include "platform/threads.h"
 #include "window_fixture.h"
 
 namespace quorel::testing {
@@ -23,7 +23,7 @@ TEST_F(DispatcherTest, WorkRunsOnTheWindowThreadBeforeTheCallReturns) {
   int seenAfterReturn = -1;
   std::atomic<bool> done{false};
   int counter = 0;
-  std::thread worker([&] {
+  Thread worker([&] {
     dispatcher.RunOnUiThread([&] {
       ranOn = GetCurrentThreadId();
       ++counter;
@@ -32,7 +32,7 @@ TEST_F(DispatcherTest, WorkRunsOnTheWindowThreadBeforeTheCallReturns) {
     done = true;
   });
   ASSERT_TRUE(PumpUntil([&] { return done.load(); }));
-  worker.join();
+  worker.Join();
   EXPECT_EQ(ranOn, windowThread);
   EXPECT_EQ(seenAfterReturn, 1);
 
@@ -53,12 +53,12 @@ TEST_F(DispatcherTest, WorkWithoutAWindowToRunItIsDroppedSafely) {
   dispatcher.Attach(window.hwnd());
   window.Destroy();
   std::atomic<bool> returned{false};
-  std::thread worker([&] {
+  Thread worker([&] {
     dispatcher.RunOnUiThread([&] { ran = true; });
     returned = true;
   });
   EXPECT_TRUE(PumpUntil([&] { return returned.load(); }));
-  worker.join();
+  worker.Join();
   EXPECT_FALSE(ran);
 }
 

@@ -3,10 +3,10 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 
 #include "app/texts.h"
 #include "app/win32/win32_view.h"
+#include "platform/threads.h"
 #include "window_fixture.h"
 
 namespace quorel::testing {
@@ -109,8 +109,8 @@ TEST_F(Win32ViewTest, TerminatePostsQuitThatPendingMessagesKeep) {
 }
 
 // Answers the next message box of the given caption by posting a key to its focused button.
-std::thread AnswerBox(const char* caption, WPARAM key, std::atomic<bool>& found) {
-  return std::thread([caption, key, &found] {
+Thread AnswerBox(const char* caption, WPARAM key, std::atomic<bool>& found) {
+  return Thread([caption, key, &found] {
     for (int i = 0; i < 400; ++i) {
       const HWND box = FindWindowA("#32770", caption);
       if (box != nullptr && IsWindowVisible(box)) {
@@ -134,7 +134,7 @@ TEST_F(Win32ViewTest, MessageBoxBlocksTheWindow) {
     std::atomic<bool> found{false};
     std::atomic<bool> windowEnabled{true};
     std::atomic<HWND> owner{nullptr};
-    std::thread answer([&] {
+    Thread answer([&] {
       for (int i = 0; i < 400 && !found; ++i) {
         const HWND box = FindWindowA("#32770", text::kCaptionInformation);
         if (box != nullptr && IsWindowVisible(box)) {
@@ -148,7 +148,7 @@ TEST_F(Win32ViewTest, MessageBoxBlocksTheWindow) {
     });
     view.ShowMessage("Firmware has been updated successfully !", MessageKind::Information,
                      MessageButtons::Ok);
-    answer.join();
+    answer.Join();
     ASSERT_TRUE(found) << "shown " << shown;
     EXPECT_FALSE(windowEnabled) << "shown " << shown;
     EXPECT_EQ(owner.load(), shown ? window.hwnd() : nullptr);
@@ -171,9 +171,9 @@ TEST_F(Win32ViewTest, MessageBoxesAnswerByKey) {
   };
   for (const Case& c : cases) {
     std::atomic<bool> found{false};
-    std::thread answer = AnswerBox(MessageBoxStyleFor(c.kind, c.buttons).caption, c.key, found);
+    Thread answer = AnswerBox(MessageBoxStyleFor(c.kind, c.buttons).caption, c.key, found);
     const MessageResult result = view.ShowMessage("Do you wish to continue ?", c.kind, c.buttons);
-    answer.join();
+    answer.Join();
     EXPECT_TRUE(found) << "no box with the kind's caption";
     EXPECT_EQ(result, c.expected) << "key " << c.key;
   }
