@@ -125,12 +125,12 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
     throw PackError(templateName + ": the template package block occurs " +
                     std::to_string(found.size()) + " times; it must occur exactly once");
   }
-  if (requireWindowsExe) CheckWindowsExecutable(templateBytes, templateName, found[0]);
   const std::vector<std::size_t> seals = FindSealRecords(templateBytes, found[0]);
   if (seals.size() != 1) {
     throw PackError(templateName + ": the seal record occurs " + std::to_string(seals.size()) +
                     " times; it must occur exactly once");
   }
+  if (requireWindowsExe) CheckWindowsExecutable(templateBytes, templateName, found[0]);
   std::copy(block.begin(), block.end(), templateBytes.begin() + found[0]);
   seal::Write(templateBytes.data() + seals[0], templateBytes.data() + found[0]);
   return templateBytes;

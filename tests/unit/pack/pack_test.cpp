@@ -342,8 +342,8 @@ TEST_F(PackFilesTest, DumpRefusesWithoutExactlyOneBlock) {
 }
 
 TEST(Pack, DumpShowsTheSeal) {
-  const std::vector<uint8_t> templateFile = test::TemplateFile(0);
-  const std::size_t record = layout::kBlockBytes;
+  const std::vector<uint8_t> templateFile = test::TemplateFile();
+  const std::size_t record = 4099 + layout::kBlockBytes;
   std::vector<uint8_t> block =
       BuildBlock(Shipped(), PlaceImages(Shipped(), {MakeDemoImage("KM0P", kMiB)}, "x"));
   // The marker inside the image is image data, not a second record.
@@ -358,7 +358,8 @@ TEST(Pack, DumpShowsTheSeal) {
   } cases[] = {
       {"template", nullptr, "; unsealed\n"},
       {"packed", [](std::vector<uint8_t>&) {}, "; sealed, digest verified\n"},
-      {"image byte flipped", [](std::vector<uint8_t>& f) { f[layout::kImageOffset + 9] ^= 0x80; },
+      {"image byte flipped",
+       [](std::vector<uint8_t>& f) { f[4099 + layout::kImageOffset + 9] ^= 0x80; },
        "; sealed, DIGEST MISMATCH\n"},
       {"seal cleared", [&](std::vector<uint8_t>& f) { seal::Clear(f.data() + record); },
        "; unsealed\n"},
