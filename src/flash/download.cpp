@@ -92,7 +92,8 @@ class ExclusiveAccess {
 
 bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode) {
   SetTimeout(kDefaultTimeoutSeconds);
-  if (image == nullptr || !ImageSizeAcceptable(sizeBytes)) {
+  if (image == nullptr || !ImageSizeAcceptable(sizeBytes) ||
+      !PartBlocksAllowedFor(currentVendorSpecific)) {
     // Nothing is sent. The flag is left set as on every other failed download.
     SetRetry(true);
     return false;

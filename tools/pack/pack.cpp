@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "package/layout.h"
+#include "part_blocks.h"
 
 namespace quorel::pack {
 
@@ -62,7 +63,7 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
 
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
-                                   const std::filesystem::path& outPath) {
+                                   const std::filesystem::path& outPath, bool demo) {
   const std::string descriptionName = descriptionPath.string();
   const std::vector<uint8_t> text = ReadWholeFile(descriptionPath);
   const PackageDescription description = ParseDescription(
@@ -70,9 +71,10 @@ std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
   const std::vector<PlacedImage> images =
       LoadImages(description, descriptionPath.parent_path(), descriptionName);
   const std::vector<uint8_t> block = BuildBlock(description, images);
-  WriteFileAtomically(outPath,
-                      PatchTemplate(ReadWholeFile(templatePath), templatePath.string(), block),
-                      templatePath);
+  std::vector<uint8_t> packed =
+      PatchTemplate(ReadWholeFile(templatePath), templatePath.string(), block);
+  CheckPartBlocks(packed, templatePath.string(), demo);
+  WriteFileAtomically(outPath, packed, templatePath);
   return description.warnings;
 }
 
@@ -91,6 +93,7 @@ std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileN
   if (!FindBlocks(file, BlockKind::Template).empty()) {
     out += "; an unpacked template: its title and image area hold the placeholders\n";
   }
+  out += DescribePartBlocks(file, fileName);
   if (!back.damage.empty()) out += "; " + back.damage + "\n";
   if (back.description.banks.empty()) out += "; HOW_MANY_BIN is 0: no firmware is packaged\n";
   out += FormatDescription(back.description, back.notes);

@@ -24,10 +24,11 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::string& templateName,
                                    const std::vector<uint8_t>& block);
 
-// quorel-pack TEMPLATE PACKAGE.ini OUT: returns the description's warnings.
+// quorel-pack [--demo] TEMPLATE PACKAGE.ini OUT: returns the description's warnings. Refuses a
+// template with placeholder part blocks unless demo is set.
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
-                                   const std::filesystem::path& outPath);
+                                   const std::filesystem::path& outPath, bool demo = false);
 
 // The description of the one package block in `file`, with each bank's size and SHA-256 as
 // comments. When imageDir is not empty, each bank's image is written there as bankN.bin.

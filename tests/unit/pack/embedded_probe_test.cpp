@@ -116,7 +116,7 @@ TEST(EmbeddedBlock, PackedCopyOfThisProgramReadsThePackedBytes) {
   test::WriteBytes(dir / "one.bin", MakeDemoImage("KM0P", 65536));
   test::WriteBytes(dir / "two.bin", MakeDemoImage("KM1A", 16384));
   const std::filesystem::path probe = dir / "probe.exe";
-  PackFiles(self, dir / "probe.ini", probe);
+  PackFiles(self, dir / "probe.ini", probe, /*demo=*/true);  // a placeholder build
 
   const std::filesystem::path report = dir / "report.txt";
   SetProbeVariable(report.string());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/part_table.h"
 #include "package/layout.h"
 #include "package/package_view.h"
 
@@ -64,13 +65,24 @@ inline std::string ShippedDescription() {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// A file of `before` junk bytes, the template block, and 1,000 junk bytes.
-inline std::vector<uint8_t> TemplateFile(std::size_t before = 4099) {
+// The part-block record a build generates, saying the part blocks are the placeholder or not.
+inline std::vector<uint8_t> PartBlockRecord(bool placeholder) {
+  PartBlockOrigin record = kPartBlockOrigin;
+  record.placeholder = placeholder ? 1 : 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+  return std::vector<uint8_t>(bytes, bytes + sizeof record);
+}
+
+// A file of `before` junk bytes, the template block, 1,000 junk bytes and a part-block record
+// (the maker's file, unless `record` says otherwise).
+inline std::vector<uint8_t> TemplateFile(
+    std::size_t before = 4099, const std::vector<uint8_t>& record = PartBlockRecord(false)) {
   std::vector<uint8_t> file;
   for (std::size_t i = 0; i < before; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
   const uint8_t* block = PackageView::Embedded().Bytes();
   file.insert(file.end(), block, block + layout::kBlockBytes);
   for (int i = 0; i < 1000; ++i) file.push_back(static_cast<uint8_t>(i * 13 + 5));
+  file.insert(file.end(), record.begin(), record.end());
   return file;
 }
 
