@@ -46,7 +46,7 @@ class OnUnwind {
  public:
   explicit OnUnwind(Undo undo) : undo_(std::move(undo)) {}
   ~OnUnwind() {
-    if (!armed_) return;
+    if (!armed_ || std::uncaught_exceptions() <= exceptions_) return;
     try {
       undo_();
     } catch (...) {
@@ -60,6 +60,7 @@ class OnUnwind {
  private:
   Undo undo_;
   bool armed_ = true;
+  int exceptions_ = std::uncaught_exceptions();
 };
 
 }  // namespace
@@ -96,12 +97,15 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   view.SetText(Control::lblPercent, text::kPercentZero);
   SetProgressPosition(0);
 
+  // An exception that leaves start-up leaves no destructor to run: the list engine goes here.
+  OnUnwind releaseDrives([this] { FormDestroy(); });
   if (!DriveStartup()) return;
   if (settings.WARNING == 1 && !ConfirmNotice()) {
     view.Terminate();
     return;
   }
   view.RemoveCloseFromSystemMenu();
+  releaseDrives.Release();
   if (settings.AUTOMODE != 0) {
     try {
       cmdUpdateClick();
