@@ -158,8 +158,9 @@ TEST(AllocationFailure, AtEachStepOfStartUpAndPreparation) {
     }
     const bool failed = AllocationFailed();
     FailAllocation(0);
+    // A worker still running, or one that has written (read only once none runs).
     const bool started =
-        update.first->programCount + update.second->programCount > 0 || Parser::Running() > 0;
+        Parser::Running() > 0 || update.first->programCount + update.second->programCount > 0;
     if (update.window) {
       ASSERT_TRUE(update.Finish());
       // An error that left the update is kept for the program entry, which ends the program.
