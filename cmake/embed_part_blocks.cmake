@@ -1,7 +1,19 @@
-# Turns the 17,850-byte part-block file into a C++ array of constant data.
+# Turns the 17,850-byte part-block file IN into C++ constant data (OUT): the array
+# quorel::PartBlockData and the record quorel::kPartBlockOrigin, which says whether IN is the
+# source tree's placeholder (PLACEHOLDER, compared by content) and gives IN's SHA-256.
 file(READ ${IN} hex HEX)
 string(LENGTH "${hex}" n)
 math(EXPR bytes "${n} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," body "${hex}")
 string(REGEX REPLACE "((0x..,){16})" "\\1\n" body "${body}")
-file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include <cstdint>\n\nnamespace quorel {\nextern const std::uint8_t PartBlockData[${bytes}] = {\n${body}\n};\n}  // namespace quorel\n")
+
+file(SHA256 ${IN} digest)
+file(SHA256 ${PLACEHOLDER} placeholderDigest)
+if(digest STREQUAL placeholderDigest)
+  set(placeholder 1)
+else()
+  set(placeholder 0)
+endif()
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," digestBytes "${digest}")
+
+file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include <cstdint>\n\n#include \"flash/part_table.h\"\n\nnamespace quorel {\nextern const std::uint8_t PartBlockData[${bytes}] = {\n${body}\n};\n\n[[gnu::used]] extern const PartBlockOrigin kPartBlockOrigin = {\n    \"QUOREL PARTBLKS\", ${placeholder}, {0, 0, 0},\n    {${digestBytes}},\n    ${bytes}};\n}  // namespace quorel\n")

@@ -5,8 +5,10 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "app/texts.h"
+#include "flash/part_table.h"
 #include "package/compat.h"
 
 namespace quorel {
@@ -40,6 +42,29 @@ std::string ListLine(const DeviceEntry& entry) {
 bool PresentAndUpdatable(const DeviceEntry* entry) {
   return entry != nullptr && entry->present == 1 && entry->updatable == 1;
 }
+
+// Runs `undo` when the scope is left by an exception, unless released first.
+template <typename Undo>
+class OnUnwind {
+ public:
+  explicit OnUnwind(Undo undo) : undo_(std::move(undo)) {}
+  ~OnUnwind() {
+    if (!armed_ || std::uncaught_exceptions() <= exceptions_) return;
+    try {
+      undo_();
+    } catch (...) {
+      // The exception already on its way is the one to report.
+    }
+  }
+  OnUnwind(const OnUnwind&) = delete;
+  OnUnwind& operator=(const OnUnwind&) = delete;
+  void Release() { armed_ = false; }
+
+ private:
+  Undo undo_;
+  bool armed_ = true;
+  int exceptions_ = std::uncaught_exceptions();
+};
 
 }  // namespace
 
@@ -85,13 +110,23 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   view.SetText(Control::lblPercent, text::kPercentZero);
   SetProgressPosition(0);
 
+  // An exception that leaves start-up leaves no destructor to run: the list engine goes here.
+  OnUnwind releaseDrives([this] { FormDestroy(); });
   if (!DriveStartup()) return;
   if (settings.WARNING == 1 && !ConfirmNotice()) {
     view.Terminate();
     return;
   }
   view.RemoveCloseFromSystemMenu();
-  if (settings.AUTOMODE != 0) cmdUpdateClick();
+  releaseDrives.Release();
+  if (settings.AUTOMODE != 0) {
+    try {
+      cmdUpdateClick();
+    } catch (...) {
+      startupError = std::current_exception();
+      view.Terminate();
+    }
+  }
 }
 
 TQuorelMain::~TQuorelMain() {
@@ -214,20 +249,27 @@ void TQuorelMain::cmdUpdateClick() {
   if (UpdateRunning() || listEngine == nullptr) return;
 
   jobCount = 0;
+  runningWorkers = 0;
+  placeholderRefused = false;
   preparing = true;
-  if (!CreateJobEngines()) {
+  // An exception while the workers are being started ends the preparation here. Workers already
+  // started keep their engines, and the last one's completion finishes the update; with none
+  // running, the update ends at once.
+  OnUnwind abandon([this] {
     preparing = false;
-    return;
-  }
-  if (jobCount == 0) {  // automatic mode with no drive to update: nothing changes
+    if (runningWorkers == 0) EndUpdate();
+  });
+  if (!CreateJobEngines() || jobCount == 0) {  // no drive to update: nothing changes
+    abandon.Release();
     preparing = false;
     return;
   }
 
+  runningShown = true;
   view.SetUpdateRunning(true);
-  runningWorkers = 0;
   for (int k = 0; k < jobCount; ++k) StartWorker(k);
   preparing = false;
+  abandon.Release();
 
   if (runningWorkers == 0) {
     // Every worker finished while later drives were being prepared (or none could start): their
@@ -246,6 +288,8 @@ void TQuorelMain::cmdUpdateClick() {
 bool TQuorelMain::CreateJobEngines() {
   const auto addJob = [this](int16_t listIndex) {
     AtapiDevice* engine = new AtapiDevice(false);
+    // A failure until its worker has run: a job left without one never counts as updated.
+    engine->FlashResult = kFlashFailed;
     jobEngines[jobCount] = engine;
     jobListIndex[jobCount] = listIndex;
     ++jobCount;
@@ -291,6 +335,13 @@ void TQuorelMain::StartWorker(int k) {
   // neither checked nor written; the update reports it as failed.
   if (engine->CurrentIndex() != listIndex) {
     engine->FlashResult = kFlashFailed;
+    return;
+  }
+  // This build's part blocks are the placeholder and the drive is not the simulated test drive:
+  // nothing at all is sent to it.
+  if (!PartBlocksAllowedFor(engine->CurrentVendorSpecific())) {
+    engine->FlashResult = kFlashFailed;
+    placeholderRefused = true;
     return;
   }
 
@@ -370,6 +421,7 @@ void TQuorelMain::WorkerFinished(Parser* /*sender*/) {
 
 void TQuorelMain::FinishUpdate() {
   finishing = true;
+  OnUnwind abandon([this] { EndUpdate(); });
   view.SetTimerEnabled(false);
   allSucceeded = 1;
   for (int k = 0; k < jobCount; ++k) {
@@ -386,13 +438,15 @@ void TQuorelMain::FinishUpdate() {
 
   // No drive is being written any more: let the computer sleep and the session end again before
   // the report, so that neither a report left open nor the restart below is held back.
-  finishing = false;
-  view.SetUpdateRunning(false);
+  EndUpdate();
+  abandon.Release();
   view.SetEnabled(Control::cmdUpdate, true);
   view.SetEnabled(Control::cmdClose, true);
 
   if (allSucceeded == 0) {
-    view.ShowMessage(text::kFlashFailed, MessageKind::Error, MessageButtons::Ok);
+    std::string message = text::kFlashFailed;
+    if (placeholderRefused) message += text::kPlaceholderPartBlocks;
+    view.ShowMessage(message, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;
   }
@@ -409,6 +463,17 @@ void TQuorelMain::FinishUpdate() {
     view.Terminate();
   } else if (settings.CLOSEAP != 0) {
     view.Terminate();
+  }
+}
+
+void TQuorelMain::EndUpdate() {
+  preparing = false;
+  finishing = false;
+  DeleteJobEngines();
+  view.SetTimerEnabled(false);
+  if (runningShown) {
+    runningShown = false;
+    view.SetUpdateRunning(false);
   }
 }
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/main_view.h"
 #include "platform/os_info.h"
@@ -35,6 +37,11 @@ class TQuorelMain {
   // True from the Update press until the last worker of that update has finished.
   bool UpdateRunning() const;
 
+  // An exception that left the update started by start-up (AUTOMODE). It is kept rather than
+  // thrown, since workers may already be running: the window lives on until they have reported,
+  // and the program entry then shows it as it shows an escaped exception. Empty when none.
+  std::exception_ptr TakeStartupError() { return std::exchange(startupError, nullptr); }
+
   // Read access for tests and the view.
   AtapiDevice* ListEngine() const { return listEngine; }
   const PackageSettings& Settings() const { return settings; }
@@ -53,6 +60,9 @@ class TQuorelMain {
   // within the check's rounds.
   bool CheckDiscAndTray(AtapiDevice& engine);
   void FinishUpdate();
+  // Gives back everything an update holds once no worker of it runs any more: the engines, the
+  // timer and the window's running state. Idempotent.
+  void EndUpdate();
   void RereadDrives();
   void DeleteJobEngines();
   void SetProgressPosition(int position);
@@ -68,8 +78,11 @@ class TQuorelMain {
   int32_t jobCount = 0;
   int32_t runningWorkers = 0;
   uint8_t allSucceeded = 0;
-  bool preparing = false;                  // inside cmdUpdateClick, still starting workers
-  bool finishing = false;                  // the last completion is re-reading the drives
+  bool preparing = false;           // inside cmdUpdateClick, still starting workers
+  bool finishing = false;           // the last completion is re-reading the drives
+  bool runningShown = false;        // the view was told an update runs
+  bool placeholderRefused = false;  // a drive was refused this build's part blocks
+  std::exception_ptr startupError;
   int16_t jobListIndex[kMaxDevices] = {};  // the list index each job engine was asked to address
 
   // The current bank image, recomputed for each drive before its worker starts.

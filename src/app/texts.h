@@ -97,5 +97,9 @@ inline constexpr char kDone[] = "Done.";
 inline constexpr char kFlashFailed[] =
     "Unable to flash firmware. Please contact with your vendor !";
 inline constexpr char kFlashSucceeded[] = "Firmware has been updated successfully !";
+// Follows kFlashFailed when a drive was refused this build's placeholder part blocks.
+inline constexpr char kPlaceholderPartBlocks[] =
+    "\n\nNothing was sent to the drive: this program carries placeholder part blocks, not the "
+    "drive maker's data, and updates only the simulated test drive.";
 
 }  // namespace quorel::text

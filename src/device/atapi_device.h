@@ -159,7 +159,8 @@ class AtapiDevice {
   // ---- Firmware download ----
   // Prepares the drive, sends its part block, writes and verifies the image and sends the
   // final program command. Refuses, sending nothing, an image size that is not a positive
-  // whole number of 16,384-byte blocks.
+  // whole number of 16,384-byte blocks, and a drive that may not receive this build's part
+  // blocks (PartBlocksAllowedFor).
   bool DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode);
   bool SendPartBlock();
   bool WriteAndVerify(const uint8_t* image, int32_t sizeBytes);

@@ -24,24 +24,43 @@ bool ImageSizeAcceptable(int32_t sizeBytes) {
   return sizeBytes > 0 && sizeBytes <= kMaxImageBytes && sizeBytes % kBlockBytes == 0;
 }
 
-// CDROM_EXCLUSIVE_LOCK: CDROM_EXCLUSIVE_ACCESS { RequestType, Flags } then the caller's name.
-struct CdromExclusiveLock {
+// IOCTL_CDROM_EXCLUSIVE_ACCESS (Windows Vista and later; earlier systems answer
+// ERROR_INVALID_FUNCTION). A lock takes CDROM_EXCLUSIVE_LOCK: CDROM_EXCLUSIVE_ACCESS
+// { RequestType, Flags } then a zero-terminated caller name of at most 63 letters, digits,
+// blanks and . , : ; - _ ; an unlock takes CDROM_EXCLUSIVE_ACCESS alone. Only the handle that
+// locked may unlock, and closing that handle unlocks too.
+struct CdromExclusiveAccess {
   uint32_t requestType;
   uint32_t flags;
+};
+struct CdromExclusiveLock {
+  CdromExclusiveAccess access;
   uint8_t callerName[64];
 };
+static_assert(sizeof(CdromExclusiveAccess) == 8);
 static_assert(sizeof(CdromExclusiveLock) == 72);
 
-constexpr uint32_t kExclusiveAccessLockDevice = 2;
-constexpr uint32_t kExclusiveAccessUnlockDevice = 3;
+constexpr uint32_t kExclusiveAccessLockDevice = 1;
+constexpr uint32_t kExclusiveAccessUnlockDevice = 2;
+// Without it the lock is refused while a file system is mounted on the drive. The download does
+// not use the file system, and a disc left in the drive must not cost the protection.
+constexpr uint32_t kCdromLockIgnoreVolume = 1;
+constexpr char kCallerName[] = "Quorel";
 
-bool SendExclusiveAccess(Handle drive, uint32_t requestType) {
+bool LockExclusive(Handle drive) {
   CdromExclusiveLock request{};
-  request.requestType = requestType;
-  std::memcpy(request.callerName, "Quorel", 6);
+  request.access = {kExclusiveAccessLockDevice, kCdromLockIgnoreVolume};
+  std::memcpy(request.callerName, kCallerName, sizeof kCallerName);
   uint32_t returned = 0;
   return platform().DeviceIoControl(drive, win::kIoctlCdromExclusiveAccess, &request,
                                     sizeof request, nullptr, 0, &returned);
+}
+
+void UnlockExclusive(Handle drive) {
+  CdromExclusiveAccess request{kExclusiveAccessUnlockDevice, 0};
+  uint32_t returned = 0;
+  platform().DeviceIoControl(drive, win::kIoctlCdromExclusiveAccess, &request, sizeof request,
+                             nullptr, 0, &returned);
 }
 
 // Holds the system's exclusive access to the drive for the download where the pass-through
@@ -50,13 +69,13 @@ class ExclusiveAccess {
  public:
   ExclusiveAccess(bool passThrough, Handle drive) : drive_(drive) {
     if (passThrough && drive != kInvalidHandle && drive != nullptr) {
-      locked_ = SendExclusiveAccess(drive, kExclusiveAccessLockDevice);
+      locked_ = LockExclusive(drive);
     }
   }
   ~ExclusiveAccess() {
     if (!locked_) return;
     try {
-      SendExclusiveAccess(drive_, kExclusiveAccessUnlockDevice);
+      UnlockExclusive(drive_);
     } catch (...) {
       // Unwinding from a failed download must go on; the handle's close releases the lock.
     }
@@ -73,7 +92,8 @@ class ExclusiveAccess {
 
 bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode) {
   SetTimeout(kDefaultTimeoutSeconds);
-  if (image == nullptr || !ImageSizeAcceptable(sizeBytes)) {
+  if (image == nullptr || !ImageSizeAcceptable(sizeBytes) ||
+      !PartBlocksAllowedFor(currentVendorSpecific)) {
     // Nothing is sent. The flag is left set as on every other failed download.
     SetRetry(true);
     return false;

@@ -26,7 +26,8 @@ constexpr uint32_t kWaitTimeout = 0x102;
 constexpr uint32_t kIoctlScsiPassThroughDirect = 0x0004D014;
 constexpr uint32_t kIoctlScsiGetAddress = 0x00041018;
 constexpr uint32_t kIoctlStorageQueryProperty = 0x002D1400;
-constexpr uint32_t kIoctlCdromExclusiveAccess = 0x0002403C;
+// CTL_CODE(IOCTL_CDROM_BASE, 0x17, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS)
+constexpr uint32_t kIoctlCdromExclusiveAccess = 0x0002C05C;
 constexpr uint32_t kPlatformWin32Windows = 1;  // the 9x family
 constexpr uint32_t kPlatformWin32Nt = 2;
 constexpr uint32_t kTokenAdjustPrivileges = 0x20;

@@ -10,7 +10,9 @@ e2e_log() { printf '%s\n' "$*" >&2; }
 # ---- Packages ----
 
 # make_package NAME [KEY=VALUE ...]: the shipped description with some settings changed, packed
-# into $E2E_WORK/pkg/NAME.exe.
+# into $E2E_WORK/pkg/NAME.exe. The template is $E2E_TEMPLATE, by default the win32 build's
+# quorel.exe, which carries the placeholder part blocks: such a flasher is a demo that updates
+# only the simulated drive, packed with --demo. E2E_DEMO set to empty packs without it.
 make_package() {
   local name=$1
   shift
@@ -31,7 +33,10 @@ make_package() {
     }
     sed -i -E "s/^[[:space:]]*${key}[[:space:]]*=.*/$key = $value/" "$ini"
   done
-  "$E2E_PACK" "$E2E_WIN32/src/app/win32/quorel.exe" "$ini" "$dir/$name.exe" >"$dir/$name.pack.log" 2>&1 || {
+  local demo=()
+  [ -z "${E2E_DEMO-1}" ] || demo=(--demo)
+  "$E2E_PACK" "${demo[@]}" "${E2E_TEMPLATE:-$E2E_WIN32/src/app/win32/quorel.exe}" "$ini" \
+    "$dir/$name.exe" >"$dir/$name.pack.log" 2>&1 || {
     e2e_log "make_package: quorel-pack refused $name:"
     cat "$dir/$name.pack.log" >&2
     return 1
@@ -364,6 +369,7 @@ NO_MATCH='No matched drive detected !\nThis utility is only for TARN-EX DVDRW QV
 SUCCESS='Firmware has been updated successfully !'
 FAILURE='Unable to flash firmware. Please contact with your vendor !'
 DAMAGED_PACKAGE='The firmware package carried in this program is damaged (its checksum does not match). Download the update again.'
+PLACEHOLDER_REFUSED='\n\nNothing was sent to the drive: this program carries placeholder part blocks, not the drive maker'"'"'s data, and updates only the simulated test drive.'
 WILL_BE_UPDATED='It will be updated from             to'
 NOT_ALLOWED='This drive is not allowed to be updated.'
 NAVY=000080

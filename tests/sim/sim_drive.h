@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "flash/part_table.h"
+
 namespace quorel::sim {
 
 constexpr char kDemoImageMagic[] = "QUOREL DEMO ";  // 12 characters
@@ -45,10 +47,12 @@ struct RecordedCommand {
 uint64_t Fnv1a64(const uint8_t* data, size_t length);
 
 struct Identity {
-  std::string vendor = "TARN-EX ";                  // 8
-  std::string product = "DVDRW QVX-270T  ";         // 16
-  std::string revision = "KM01";                    // 4
-  std::string vendorSpecific = "2004/01/14      ";  // 16
+  std::string vendor = "TARN-EX ";           // 8
+  std::string product = "DVDRW QVX-270T  ";  // 16
+  std::string revision = "KM01";             // 4
+  // 16; the marker makes a build with placeholder part blocks write to this drive. A real
+  // drive answers something else here, such as a date.
+  std::string vendorSpecific = kSimulatedDriveMarker;
 };
 
 // A fault on commands with a given operation code (0x100 matches every command).

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -114,6 +115,29 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorSemTimeout = 121;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorBadCommand = 22;
+constexpr uint32_t kErrorBadLength = 24;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorInsufficientBuffer = 122;
+
+// IOCTL_CDROM_EXCLUSIVE_ACCESS as the CD-ROM class driver takes it: CDROM_EXCLUSIVE_ACCESS
+// { RequestType, Flags } (8 bytes), for a lock followed by the 64-byte caller name; a query
+// answers CDROM_EXCLUSIVE_LOCK_STATE { BOOLEAN LockState; UCHAR CallerName[64]; }.
+constexpr uint32_t kExclusiveQuery = 0, kExclusiveLock = 1, kExclusiveUnlock = 2;
+constexpr uint32_t kLockIgnoreVolume = 1;
+constexpr uint32_t kExclusiveAccessBytes = 8;
+constexpr uint32_t kCallerNameBytes = 64;
+constexpr uint32_t kLockStateBytes = 1 + kCallerNameBytes;
+
+// Zero-terminated within 64 bytes, of letters, digits, blanks and . , : ; - _ only.
+bool ValidCallerName(const uint8_t* name) {
+  for (uint32_t i = 0; i < kCallerNameBytes; ++i) {
+    const unsigned char c = name[i];
+    if (c == 0) return true;
+    if (std::isalnum(c) == 0 && std::strchr(" .,:;-_", c) == nullptr) return false;
+  }
+  return false;
+}
 constexpr uint64_t kShutdownPrivilegeLuid = 19;
 
 // GetLastError is per thread on Windows; so it is here.
@@ -216,6 +240,12 @@ struct SimMachine::State {
   };
   std::map<uintptr_t, HandleInfo> handles;
   uintptr_t nextHandle = 0x100;
+  // Exclusive access by letter index: the handle that holds it and the name it gave.
+  struct ExclusiveLock {
+    uintptr_t owner = 0;
+    std::string callerName;
+  };
+  std::map<int, ExclusiveLock> exclusive;
 
   int aspiModuleRefs = 0;
   int aspiCallsWithoutModule = 0;
@@ -645,18 +675,75 @@ bool SimMachine::DeviceIoControl(Handle device, uint32_t code, void* in, uint32_
       return true;
     }
     case win::kIoctlCdromExclusiveAccess:
-      if (!exclusiveAccessSupported) {
-        t_lastError = kErrorInvalidFunction;
-        return false;
-      }
-      if (returnedBytes != nullptr) *returnedBytes = 0;
-      return true;
+      return ExclusiveAccess(it->first, it->second.letterIndex, in, inBytes, out, outBytes,
+                             returnedBytes);
     case win::kIoctlScsiPassThroughDirect:
       return PassThrough(letter, in, inBytes, out, outBytes, returnedBytes);
     default:
       t_lastError = kErrorInvalidFunction;
       return false;
   }
+}
+
+// IOCTL_CDROM_EXCLUSIVE_ACCESS; the caller holds the mutex. Answers as the CD-ROM class driver
+// of Windows Vista and later does; earlier systems do not know the code.
+bool SimMachine::ExclusiveAccess(uintptr_t handle, int letterIndex, void* in, uint32_t inBytes,
+                                 void* out, uint32_t outBytes, uint32_t* returnedBytes) {
+  const auto fail = [](uint32_t error) {
+    t_lastError = error;
+    return false;
+  };
+  if (!exclusiveAccessSupported) return fail(kErrorInvalidFunction);
+  if (in == nullptr || inBytes < kExclusiveAccessBytes) return fail(kErrorBadLength);
+  const auto* request = static_cast<const uint8_t*>(in);
+  uint32_t requestType = 0, flags = 0;
+  std::memcpy(&requestType, request, 4);
+  std::memcpy(&flags, request + 4, 4);
+  auto lock = state_->exclusive.find(letterIndex);
+  const bool locked = lock != state_->exclusive.end();
+
+  switch (requestType) {
+    case kExclusiveQuery: {
+      if (out == nullptr || outBytes < kLockStateBytes) return fail(kErrorInsufficientBuffer);
+      auto* state = static_cast<uint8_t*>(out);
+      std::memset(state, 0, kLockStateBytes);
+      state[0] = locked ? 1 : 0;
+      if (locked) {
+        std::memcpy(state + 1, lock->second.callerName.data(), lock->second.callerName.size());
+      }
+      if (returnedBytes != nullptr) *returnedBytes = kLockStateBytes;
+      return true;
+    }
+    case kExclusiveLock: {
+      if (inBytes < kExclusiveAccessBytes + kCallerNameBytes) return fail(kErrorBadLength);
+      const uint8_t* name = request + kExclusiveAccessBytes;
+      if (!ValidCallerName(name)) return fail(kErrorInvalidParameter);
+      if (locked) return fail(kErrorAccessDenied);
+      if ((flags & kLockIgnoreVolume) == 0 &&
+          letters[static_cast<size_t>(letterIndex)].fileSystemMounted) {
+        return fail(kErrorBadCommand);
+      }
+      state_->exclusive[letterIndex] = {handle, reinterpret_cast<const char*>(name)};
+      return true;
+    }
+    case kExclusiveUnlock:
+      if (!locked) return fail(kErrorInvalidFunction);
+      if (lock->second.owner != handle) return fail(kErrorInvalidHandle);
+      state_->exclusive.erase(lock);
+      return true;
+    default:
+      return fail(kErrorInvalidParameter);
+  }
+}
+
+std::string SimMachine::ExclusiveCaller(char letter) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (size_t i = 0; i < letters.size(); ++i) {
+    if (letters[i].letter != letter) continue;
+    auto it = state_->exclusive.find(static_cast<int>(i));
+    return it == state_->exclusive.end() ? std::string() : it->second.callerName;
+  }
+  return {};
 }
 
 // IOCTL_SCSI_PASS_THROUGH_DIRECT; the caller holds the mutex. Synchronous: the command's time
@@ -714,7 +801,10 @@ bool SimMachine::CloseHandle(Handle handle) {
     return false;
   }
   // A request still pending on a closed event stays with the manager, which no longer reports
-  // its end to anyone.
+  // its end to anyone. Closing a drive handle gives up the exclusive access it held.
+  for (auto lock = state_->exclusive.begin(); lock != state_->exclusive.end();) {
+    lock = lock->second.owner == it->first ? state_->exclusive.erase(lock) : std::next(lock);
+  }
   state_->handles.erase(it);
   return true;
 }

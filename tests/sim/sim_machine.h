@@ -70,6 +70,7 @@ struct LetterConfig {
   AddressQuery addressQuery = AddressQuery::Answer;
   uint8_t port = 1, pathId = 0, targetId = 0, lun = 0;  // the SCSI address answered
   std::shared_ptr<SimDrive> drive;                      // the device behind \\.\X:, if any
+  bool fileSystemMounted = false;  // a lock for exclusive access must ignore the volume
 };
 
 // One device an ASPI manager reports.
@@ -115,7 +116,7 @@ class SimMachine : public Platform {
   bool openTokenFails = false;
   uint32_t adjustPrivilegeError = 0;  // GetLastError after AdjustTokenPrivileges
   bool exitWindowsResult = true;
-  bool exclusiveAccessSupported = true;  // IOCTL_CDROM_EXCLUSIVE_ACCESS answers
+  bool exclusiveAccessSupported = true;  // IOCTL_CDROM_EXCLUSIVE_ACCESS known (Vista and later)
   // Answers for MessageBoxA, in order (IDOK when exhausted).
   std::deque<int> messageBoxAnswers;
 
@@ -135,7 +136,9 @@ class SimMachine : public Platform {
     uint32_t type;
   };
   std::vector<ShownMessage> messageBoxes;
-  int openHandles() const;    // handles opened and not yet closed
+  int openHandles() const;  // handles opened and not yet closed
+  // The caller name of the exclusive access held on a drive letter; empty when none is held.
+  std::string ExclusiveCaller(char letter) const;
   double NowSeconds() const;  // the virtual clock
   void AdvanceSeconds(double seconds);
   HostDispatcher& dispatcher() { return dispatcher_; }
@@ -196,6 +199,8 @@ class SimMachine : public Platform {
   bool PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, void* out, uint32_t outBytes,
                    uint32_t* returnedBytes);
   Handle NewHandle(int kind, int letterIndex);
+  bool ExclusiveAccess(uintptr_t handle, int letterIndex, void* in, uint32_t inBytes, void* out,
+                       uint32_t outBytes, uint32_t* returnedBytes);
 
   std::unique_ptr<State> state_;
   HostDispatcher dispatcher_;

@@ -13,14 +13,16 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: quorel-pack TEMPLATE.exe PACKAGE.ini OUT.exe\n"
+    "usage: quorel-pack [--demo] TEMPLATE.exe PACKAGE.ini OUT.exe\n"
     "       quorel-pack --dump FLASHER.exe [IMAGE_DIR]\n"
     "       quorel-pack --make-demo-image REVISION OUT.bin [BYTES]\n"
     "\n"
     "The first form writes OUT.exe: a copy of the template with its package block filled from\n"
-    "the description, and sealed. --dump prints a flasher's package as a description, with its\n"
-    "seal (sealed, digest verified / sealed, DIGEST MISMATCH / unsealed) and each bank\n"
-    "image's size and SHA-256, and writes the images to IMAGE_DIR when given.\n"
+    "the description, and sealed. A template built with the placeholder part blocks (not the\n"
+    "drive maker's data) updates only the simulated test drive; it is packed only with --demo.\n"
+    "--dump prints a flasher's package as a description, with its seal (sealed, digest\n"
+    "verified / sealed, DIGEST MISMATCH / unsealed), each bank image's size and SHA-256 and\n"
+    "which part blocks it carries, and writes the images to IMAGE_DIR when given.\n"
     "--make-demo-image writes a synthetic image (1 MiB unless BYTES is given) that the\n"
     "simulated drive installs as REVISION.\n";
 
@@ -51,8 +53,10 @@ int Run(const std::vector<std::string>& args) {
     WriteFileAtomically(args[2], MakeDemoImage(args[1], bytes));
     return 0;
   }
-  if (args.size() != 3 || args[0].rfind("--", 0) == 0) return Usage();
-  for (const std::string& warning : PackFiles(args[0], args[1], args[2])) {
+  const bool demo = !args.empty() && args[0] == "--demo";
+  const std::vector<std::string> files(args.begin() + (demo ? 1 : 0), args.end());
+  if (files.size() != 3 || files[0].rfind("--", 0) == 0) return Usage();
+  for (const std::string& warning : PackFiles(files[0], files[1], files[2], {.demo = demo})) {
     std::fprintf(stderr, "%s\n", warning.c_str());
   }
   return 0;

@@ -5,6 +5,7 @@
 
 #include "package/layout.h"
 #include "package/seal.h"
+#include "part_blocks.h"
 
 namespace quorel::pack {
 namespace {
@@ -138,7 +139,8 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
 
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
-                                   const std::filesystem::path& outPath, bool requireWindowsExe) {
+                                   const std::filesystem::path& outPath,
+                                   const PackOptions& options) {
   const std::string descriptionName = descriptionPath.string();
   const std::vector<uint8_t> text = ReadWholeFile(descriptionPath, kMaxDescriptionBytes);
   const PackageDescription description = ParseDescription(
@@ -158,10 +160,11 @@ std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
   const std::vector<PlacedImage> images =
       LoadImages(description, descriptionPath.parent_path(), descriptionName);
   const std::vector<uint8_t> block = BuildBlock(description, images);
-  WriteFileAtomically(outPath,
-                      PatchTemplate(ReadWholeFile(templatePath, kMaxTemplateBytes),
-                                    templatePath.string(), block, requireWindowsExe),
-                      templatePath);
+  std::vector<uint8_t> packed =
+      PatchTemplate(ReadWholeFile(templatePath, kMaxTemplateBytes), templatePath.string(), block,
+                    options.requireWindowsExe);
+  CheckPartBlocks(packed, templatePath.string(), options.demo);
+  WriteFileAtomically(outPath, packed, templatePath);
   return description.warnings;
 }
 
@@ -181,6 +184,7 @@ std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileN
   if (!FindBlocks(file, BlockKind::Template).empty()) {
     out += "; an unpacked template: its title and image area hold the placeholders\n";
   }
+  out += DescribePartBlocks(file, fileName);
   if (!back.damage.empty()) out += "; " + back.damage + "\n";
   if (back.description.banks.empty()) out += "; HOW_MANY_BIN is 0: no firmware is packaged\n";
   out += FormatDescription(back.description, back.notes);

@@ -32,12 +32,20 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::vector<uint8_t>& block,
                                    bool requireWindowsExe = true);
 
-// quorel-pack TEMPLATE PACKAGE.ini OUT: returns the description's warnings. OUT may be none of
-// the inputs.
+// How to pack: demo allows a template with placeholder part blocks; requireWindowsExe false
+// (tests packing a host program) skips the check that the template is a Windows executable.
+struct PackOptions {
+  bool demo = false;
+  bool requireWindowsExe = true;
+};
+
+// quorel-pack [--demo] TEMPLATE PACKAGE.ini OUT: returns the description's warnings. Refuses a
+// template with placeholder part blocks unless options.demo is set. OUT may be none of the
+// inputs.
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
                                    const std::filesystem::path& outPath,
-                                   bool requireWindowsExe = true);
+                                   const PackOptions& options = {});
 
 // The description of the one package block in `file`, with the state of its seal and each
 // bank's size and SHA-256 as comments. When imageDir is not empty, each bank's image is written

@@ -132,8 +132,11 @@ int Run(HINSTANCE instance) {
   // engine (FormDestroy).
   window.Destroy();
   logic = nullptr;
+  // One error is shown: the first, which may come from the update that start-up began.
+  std::exception_ptr error = main->TakeStartupError();
   main.reset();
-  if (std::exception_ptr error = window.TakeError()) std::rethrow_exception(error);
+  if (!error) error = window.TakeError();
+  if (error) std::rethrow_exception(error);
   return 0;
 }
 

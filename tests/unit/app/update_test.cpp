@@ -486,6 +486,28 @@ TEST_F(AppTest, WorkerFinishingWhileLaterDrivesArePreparedDoesNotEndTheUpdate) {
   EXPECT_TRUE(window->AllSucceeded());
 }
 
+// A build with placeholder part blocks: a drive that is not the simulated test drive gets no
+// command at all from the update, the other drive is updated, and the failure says why.
+TEST_F(AppTest, PlaceholderBuildLeavesARealDriveUntouched) {
+  auto simulated = AddDrive('E', 1, "KM01");
+  auto real = AddDrive('F', 2, "KM01");
+  real->identity.vendorSpecific = "2004/01/14      ";
+  package.Set(layout::kAUTOMODE, 1);
+  package.Set(layout::kCHKDISC, 1);
+  real->discPresent = true;  // no disc check for it either
+  Start();
+  ASSERT_TRUE(FinishWorkers());
+
+  EXPECT_TRUE(ProgrammedWith(*simulated, "KM0P"));
+  // Only the identity reads of start-up and of the completion's re-read reached it.
+  for (const auto& c : real->log) {
+    EXPECT_TRUE(c.cdb[0] == 0x00 || c.cdb[0] == 0x12 || c.cdb[0] == 0xDF) << int(c.cdb[0]);
+  }
+  EXPECT_EQ(view.DialogTexts(), std::vector<std::string>{std::string(text::kFlashFailed) +
+                                                         text::kPlaceholderPartBlocks});
+  EXPECT_EQ(view.terminateCount, 1);
+}
+
 TEST_F(AppTest, DriveThatCannotBeAddressedFailsWithoutBeingTouched) {
   auto drive = AddDrive('E', 1, "KM01");
   package.Set(layout::kCHKDISC, 1);

@@ -43,7 +43,7 @@ TEST_F(Discovery, OneDriveThroughTheDriveLetters) {
   EXPECT_STREQ(entry->vendor, "TARN-EX ");
   EXPECT_STREQ(entry->product, "DVDRW QVX-270T  ");
   EXPECT_STREQ(entry->revision, "KM02");
-  EXPECT_STREQ(entry->vendorSpecific, "2004/01/14      ");
+  EXPECT_STREQ(entry->vendorSpecific, kSimulatedDriveMarker);
   EXPECT_EQ(entry->flashId[0], 0xBF);
   EXPECT_EQ(entry->flashId[1], 0xD8);
   EXPECT_EQ(entry->storageDescriptor[8], 5);  // the descriptor's device type

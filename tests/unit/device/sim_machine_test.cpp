@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -31,6 +32,68 @@ TEST(SimMachine, ManagerLoadsOnlyByItsFullSystemPath) {
     if (module != nullptr) machine.FreeLibrary(module);
   }
   EXPECT_EQ(machine.loadedModules(), 0);
+}
+
+// IOCTL_CDROM_EXCLUSIVE_ACCESS is answered only in its documented layout, with the documented
+// errors; other CD-ROM control codes are unknown, as to a driver that lacks them.
+TEST(SimMachine, ExclusiveAccessAnswersAsTheClassDriver) {
+  sim::SimMachine machine;
+  machine.AddLetterDrive('E', 1);
+  machine.letters[0].fileSystemMounted = true;
+  const auto open = [&] {
+    return machine.CreateFileA("\\\\.\\E:", win::kGenericRead | win::kGenericWrite, 3,
+                               win::kOpenExisting, 0);
+  };
+  const Handle a = open(), b = open();
+  struct Request {
+    const char* name;
+    Handle by;
+    uint32_t code, type, flags;
+    const char* caller;  // null: the 8-byte request
+    bool ok;
+    uint32_t error;
+  } const requests[] = {
+      {"old code", a, 0x0002403C, 1, 1, "Quorel", false, 1},
+      {"unlock, not locked", a, win::kIoctlCdromExclusiveAccess, 2, 0, nullptr, false, 1},
+      {"lock, short request", a, win::kIoctlCdromExclusiveAccess, 1, 1, nullptr, false, 24},
+      {"lock, bad name", a, win::kIoctlCdromExclusiveAccess, 1, 1, "Quorel/1", false, 87},
+      {"unknown type", a, win::kIoctlCdromExclusiveAccess, 3, 0, "Quorel", false, 87},
+      {"lock, volume mounted", a, win::kIoctlCdromExclusiveAccess, 1, 0, "Quorel", false, 22},
+      {"lock", a, win::kIoctlCdromExclusiveAccess, 1, 1, "Quorel", true, 0},
+      {"lock again", b, win::kIoctlCdromExclusiveAccess, 1, 1, "Other", false, 5},
+      {"unlock by another handle", b, win::kIoctlCdromExclusiveAccess, 2, 0, nullptr, false, 6},
+      {"unlock", a, win::kIoctlCdromExclusiveAccess, 2, 0, nullptr, true, 0},
+  };
+  for (const Request& r : requests) {
+    uint8_t in[72] = {};
+    std::memcpy(in, &r.type, 4);
+    std::memcpy(in + 4, &r.flags, 4);
+    if (r.caller != nullptr) std::memcpy(in + 8, r.caller, std::strlen(r.caller));
+    uint32_t returned = 0;
+    EXPECT_EQ(machine.DeviceIoControl(r.by, r.code, in, r.caller ? 72 : 8, nullptr, 0, &returned),
+              r.ok)
+        << r.name;
+    if (!r.ok) {
+      EXPECT_EQ(machine.GetLastError(), r.error) << r.name;
+    }
+  }
+  // The query reports the holder; closing the holder's handle unlocks.
+  uint8_t lock[72] = {1, 0, 0, 0, 1, 0, 0, 0, 'Q', 'u', 'o', 'r', 'e', 'l'};
+  uint32_t returned = 0;
+  ASSERT_TRUE(
+      machine.DeviceIoControl(b, win::kIoctlCdromExclusiveAccess, lock, 72, nullptr, 0, &returned));
+  uint8_t query[8] = {}, state[65] = {};
+  ASSERT_TRUE(
+      machine.DeviceIoControl(a, win::kIoctlCdromExclusiveAccess, query, 8, state, 65, &returned));
+  EXPECT_EQ(returned, 65u);
+  EXPECT_EQ(state[0], 1);
+  EXPECT_STREQ(reinterpret_cast<const char*>(state + 1), "Quorel");
+  EXPECT_FALSE(
+      machine.DeviceIoControl(a, win::kIoctlCdromExclusiveAccess, query, 8, state, 64, &returned));
+  EXPECT_EQ(machine.GetLastError(), 122u);
+  machine.CloseHandle(b);
+  EXPECT_EQ(machine.ExclusiveCaller('E'), "");
+  machine.CloseHandle(a);
 }
 
 // Engines on worker threads share the machine, as the update's workers do.

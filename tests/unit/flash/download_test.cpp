@@ -282,37 +282,94 @@ TEST(Download, SettleWaitEndsWithoutACounter) {
   EXPECT_EQ(rig.drive->programCount, 1);
 }
 
+// The system's lock as the CD-ROM class driver documents it: lock (1) with the 72-byte request
+// and a valid caller name, unlock (2) with the 8-byte one; a refused lock does not stop the
+// download.
 TEST(Download, HoldsExclusiveAccessForTheWholeDownloadWhereOffered) {
   const struct {
     const char* name;
-    bool supported;
+    bool supported;    // Windows Vista and later
+    bool mounted;      // a file system is mounted on the drive
+    bool otherHolder;  // another program holds the lock
     bool readBackFails;
     bool ok;
   } rows[] = {
-      {"offered", true, false, true},
-      {"offered, download fails", true, true, false},
-      {"refused", false, false, true},
+      {"offered", true, false, false, false, true},
+      {"offered, file system mounted", true, true, false, false, true},
+      {"offered, download fails", true, false, false, true, false},
+      {"unknown to the system", false, false, false, false, true},
+      {"held by another program", true, false, true, false, true},
   };
   const auto image = PatternImage(2 * kBlock, 9);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     FlashRig rig({.exclusiveAccessSupported = row.supported});
+    rig.machine.letters[0].fileSystemMounted = row.mounted;
+    Handle other = kInvalidHandle;
+    if (row.otherHolder) {
+      other = rig.machine.CreateFileA("\\\\.\\E:", win::kGenericRead | win::kGenericWrite, 3,
+                                      win::kOpenExisting, 0);
+      uint8_t lock[72] = {1, 0, 0, 0, 1, 0, 0, 0, 'B', 'u', 'r', 'n', 'e', 'r'};
+      uint32_t returned = 0;
+      ASSERT_TRUE(rig.machine.DeviceIoControl(other, win::kIoctlCdromExclusiveAccess, lock,
+                                              sizeof lock, nullptr, 0, &returned));
+      rig.exclusive.clear();
+    }
+    std::vector<std::string> holderAtCommands;
+    rig.tap->beforeIoctl = [&, observe = rig.tap->beforeIoctl](const IoctlCall& call) {
+      if (call.code == win::kIoctlScsiPassThroughDirect) {
+        holderAtCommands.push_back(rig.machine.ExclusiveCaller('E'));
+      }
+      return observe(call);
+    };
     if (row.readBackFails) rig.drive->readBackFaults.push_back({1, 3, 0});
     EXPECT_EQ(rig.engine->DownloadFirmware(image.data(), 2 * kBlock, 0), row.ok);
     EXPECT_EQ(rig.drive->programCount, row.ok ? 1 : 0);
 
-    ASSERT_EQ(rig.exclusive.size(), row.supported ? 2u : 1u);
+    const bool held = row.supported && !row.otherHolder;
+    ASSERT_EQ(rig.exclusive.size(), held ? 2u : 1u);
     const ExclusiveRequest& lock = rig.exclusive[0];
-    EXPECT_EQ(lock.requestType, 2u);
-    EXPECT_EQ(lock.flags, 0u);
+    EXPECT_EQ(lock.requestType, 1u);
+    EXPECT_EQ(lock.flags, 1u);  // CDROM_LOCK_IGNORE_VOLUME
     EXPECT_EQ(lock.callerName, "Quorel");
     EXPECT_EQ(lock.inBytes, 72u);
-    EXPECT_EQ(lock.commandsBefore, 0u);
-    if (row.supported) {
-      const ExclusiveRequest& unlock = rig.exclusive[1];
-      EXPECT_EQ(unlock.requestType, 3u);
-      EXPECT_EQ(unlock.commandsBefore, rig.sent.size());
+    if (held) {
+      EXPECT_EQ(rig.exclusive[1].requestType, 2u);
+      EXPECT_EQ(rig.exclusive[1].inBytes, 8u);
     }
+    const std::string holder = row.otherHolder ? "Burner" : held ? "Quorel" : "";
+    EXPECT_EQ(std::count(holderAtCommands.begin(), holderAtCommands.end(), holder),
+              static_cast<long>(holderAtCommands.size()));
+    EXPECT_EQ(rig.machine.ExclusiveCaller('E'), row.otherHolder ? "Burner" : "");
+    if (other != kInvalidHandle) rig.machine.CloseHandle(other);
+  }
+}
+
+// This build carries the placeholder part blocks: only the simulated test drive, which proves
+// itself in its INQUIRY bytes 36-51, may receive them, or anything else of the download.
+TEST(Download, PlaceholderPartBlocksReachOnlyTheSimulatedDrive) {
+  ASSERT_EQ(kPartBlockOrigin.placeholder, 1) << "a build with the maker's part blocks";
+  const struct {
+    const char* vendorSpecific;
+    bool sent;
+  } rows[] = {{kSimulatedDriveMarker, true},
+              {"2004/01/14      ", false},
+              {"QUOREL SIM DRIV ", false},
+              {"", false}};
+  const auto image = PatternImage(kBlock, 11);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.vendorSpecific);
+    FlashRig rig;
+    rig.drive->identity.vendorSpecific = row.vendorSpecific;
+    rig.drive->identity.vendorSpecific.resize(16, ' ');
+    ASSERT_TRUE(rig.engine->ReadIdentity());
+    rig.drive->ResetRecord();
+    rig.sent.clear();
+    rig.exclusive.clear();
+    EXPECT_EQ(rig.engine->DownloadFirmware(image.data(), kBlock, 0), row.sent);
+    EXPECT_EQ(rig.drive->log.empty(), !row.sent);
+    EXPECT_EQ(rig.exclusive.empty(), !row.sent);
+    EXPECT_TRUE(rig.engine->RetryFlag());  // a failure as any other: the worker reports 42
   }
 }
 

@@ -146,7 +146,8 @@ TEST(Parser, AnyOtherExceptionEndsAsFailureAndStillCompletes) {
   EXPECT_EQ(rig.drive->programCount, 0);
   // The drive's exclusive access is given back on the way out.
   ASSERT_EQ(rig.exclusive.size(), 2u);
-  EXPECT_EQ(rig.exclusive[1].requestType, 3u);
+  EXPECT_EQ(rig.exclusive[1].requestType, 2u);
+  EXPECT_EQ(rig.machine.ExclusiveCaller('E'), "");
 }
 
 }  // namespace

@@ -120,11 +120,13 @@ TEST(EmbeddedBlock, PackedCopyOfThisProgramReadsThePackedBytes) {
   test::WriteBytes(dir / "one.bin", MakeDemoImage("KM0P", 65536));
   test::WriteBytes(dir / "two.bin", MakeDemoImage("KM1A", 16384));
   const std::filesystem::path probe = dir / "probe.exe";
-#ifdef _WIN32
-  PackFiles(self, dir / "probe.ini", probe);
-#else
-  PackFiles(self, dir / "probe.ini", probe, /*requireWindowsExe=*/false);
+  // A placeholder build; on the host, not a Windows executable.
+  PackOptions options;
+  options.demo = true;
+#ifndef _WIN32
+  options.requireWindowsExe = false;
 #endif
+  PackFiles(self, dir / "probe.ini", probe, options);
 
   const std::filesystem::path report = dir / "report.txt";
   SetProbeVariable(report.string());

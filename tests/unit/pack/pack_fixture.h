@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/part_table.h"
 #include "package/layout.h"
 #include "package/package_view.h"
 #include "package/seal.h"
@@ -65,13 +66,23 @@ inline std::string ShippedDescription() {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// The part-block record a build generates, saying the part blocks are the placeholder or not.
+inline std::vector<uint8_t> PartBlockRecord(bool placeholder) {
+  PartBlockOrigin record = kPartBlockOrigin;
+  record.placeholder = placeholder ? 1 : 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+  return std::vector<uint8_t>(bytes, bytes + sizeof record);
+}
+
 // Offsets of the minimal PE header that TemplateFile writes.
 constexpr std::size_t kPeHeader = 0x40, kSectionHeader = 0x58, kPeHeaderBytes = 0x200;
 
-// A file of `before` junk bytes, the template block, its seal record, and 1,000 junk bytes. From
-// 512 bytes before the block on, the junk begins with a minimal i386 PE header whose one section,
+// A file of `before` junk bytes, the template block, its seal record, 1,000 junk bytes and a
+// part-block record (the maker's file, unless `partBlocks` says otherwise). From 512 bytes
+// before the block on, the junk begins with a minimal i386 PE header whose one section,
 // initialised data, holds the rest of the file.
-inline std::vector<uint8_t> TemplateFile(std::size_t before = 4099) {
+inline std::vector<uint8_t> TemplateFile(
+    std::size_t before = 4099, const std::vector<uint8_t>& partBlocks = PartBlockRecord(false)) {
   std::vector<uint8_t> file;
   for (std::size_t i = 0; i < before; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
   const uint8_t* block = PackageView::Embedded().Bytes();
@@ -79,6 +90,7 @@ inline std::vector<uint8_t> TemplateFile(std::size_t before = 4099) {
   const uint8_t* record = EmbeddedSealRecord();
   file.insert(file.end(), record, record + seal::kRecordBytes);
   for (int i = 0; i < 1000; ++i) file.push_back(static_cast<uint8_t>(i * 13 + 5));
+  file.insert(file.end(), partBlocks.begin(), partBlocks.end());
   if (before >= kPeHeaderBytes) {
     const auto put = [&](std::size_t at, uint32_t value, int bytes) {
       for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "package/package_view.h"
 #include "package/seal.h"
 #include "package/sha256.h"
+#include "part_blocks.h"
 #include "unit/package/shipped_header.h"
 
 namespace quorel::pack {
@@ -331,6 +333,55 @@ TEST_F(PackFilesTest, RefusalsWriteNothing) {
     EXPECT_EQ(Files(), files) << c.message;
   }
   EXPECT_EQ(test::ReadBytes(dir / "packed.exe"), before);
+}
+
+// The build's record says which part blocks it carries: generated with the data.
+TEST(PartBlocks, BuildRecordsWhatItEmbedded) {
+  const std::string digest = Sha256Hex(PartBlockData, kPartBlockDataBytes);
+  const std::optional<PartBlocks> found = FindPartBlocks(test::PartBlockRecord(true), "r");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->sha256, digest);
+  const std::vector<uint8_t> placeholder = ReadWholeFile(std::filesystem::path(QUOREL_SOURCE_DIR) /
+                                                         "src/flash/part_blocks.placeholder.bin");
+  EXPECT_EQ(kPartBlockOrigin.placeholder,
+            Sha256Hex(placeholder.data(), placeholder.size()) == digest);
+}
+
+// A template with placeholder part blocks, or with none known, is packed only as a demo; the
+// dump says which part blocks a flasher carries.
+TEST_F(PackFilesTest, PlaceholderPartBlocksArePackedOnlyForADemo) {
+  const std::vector<uint8_t> maker = test::PartBlockRecord(false);
+  std::vector<uint8_t> twice = maker;
+  twice.insert(twice.end(), maker.begin(), maker.end());
+  const std::string digest = FindPartBlocks(maker, "r")->sha256;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> record;
+    bool demo;
+    std::string outcome;  // the refusal's text after the file name, or the dump's line
+  } cases[] = {
+      {"maker", maker, false, "; part blocks: the drive maker's file, SHA-256 " + digest},
+      {"placeholder", test::PartBlockRecord(true), false,
+       ": it carries the placeholder part blocks, not the drive maker's data"},
+      {"placeholder, demo", test::PartBlockRecord(true), true, "; part blocks: placeholder"},
+      {"unknown", {}, false, ": no part-block record found"},
+      {"unknown, demo", {}, true, "; part blocks: unknown"},
+      {"twice", twice, true, ": its part-block record occurs 2 times"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteBytes(dir / "t.exe", test::TemplateFile(4099, c.record));
+    std::filesystem::remove(dir / "out.exe");
+    const std::string refusal = Refusal(
+        [&] { PackFiles(dir / "t.exe", dir / "qvx270t.ini", dir / "out.exe", {.demo = c.demo}); });
+    if (c.outcome[0] == ';') {
+      EXPECT_EQ(refusal, "(accepted)");
+      EXPECT_NE(DumpFile(dir / "out.exe").find(c.outcome), std::string::npos);
+    } else {
+      EXPECT_NE(refusal.find("t.exe" + c.outcome), std::string::npos) << refusal;
+      EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+    }
+  }
 }
 
 TEST_F(PackFilesTest, DumpRefusesWithoutExactlyOneBlock) {

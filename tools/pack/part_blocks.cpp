@@ -1,0 +1,78 @@
+#include "part_blocks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string_view>
+
+#include "description.h"
+#include "flash/part_table.h"
+
+namespace quorel::pack {
+
+std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
+                                         const std::string& fileName) {
+  const std::string_view tag(kPartBlockOriginTag, sizeof kPartBlockOriginTag);
+  const std::boyer_moore_horspool_searcher searcher(tag.begin(), tag.end());
+  std::optional<PartBlocks> found;
+  int count = 0;
+  for (auto from = file.begin();;) {
+    const auto hit = std::search(from, file.end(), searcher);
+    if (hit == file.end()) break;
+    from = hit + 1;
+    if (file.end() - hit < static_cast<std::ptrdiff_t>(sizeof(PartBlockOrigin))) continue;
+    // The tag alone may also be a text of some program; the whole record must hold.
+    PartBlockOrigin record;
+    std::memcpy(&record, &*hit, sizeof record);
+    const uint8_t* dataBytes = &*hit + offsetof(PartBlockOrigin, dataBytes);
+    const uint32_t bytes =
+        dataBytes[0] | dataBytes[1] << 8 | dataBytes[2] << 16 | uint32_t{dataBytes[3]} << 24;
+    if (record.placeholder > 1 || record.reserved[0] != 0 || record.reserved[1] != 0 ||
+        record.reserved[2] != 0 || bytes != kPartBlockDataBytes) {
+      continue;
+    }
+    ++count;
+    static constexpr char kHex[] = "0123456789abcdef";
+    PartBlocks blocks;
+    blocks.placeholder = record.placeholder != 0;
+    for (uint8_t b : record.sha256) {
+      blocks.sha256 += kHex[b >> 4];
+      blocks.sha256 += kHex[b & 15];
+    }
+    found = blocks;
+  }
+  if (count > 1) {
+    throw PackError(fileName + ": its part-block record occurs " + std::to_string(count) +
+                    " times; it must occur exactly once");
+  }
+  return found;
+}
+
+void CheckPartBlocks(const std::vector<uint8_t>& templateFile, const std::string& templateName,
+                     bool demo) {
+  const std::optional<PartBlocks> blocks = FindPartBlocks(templateFile, templateName);
+  if (demo) return;
+  if (!blocks) {
+    throw PackError(templateName +
+                    ": no part-block record found, so its part blocks cannot be told apart from "
+                    "the placeholder; pack it with --demo only if the result is a demo");
+  }
+  if (blocks->placeholder) {
+    throw PackError(templateName +
+                    ": it carries the placeholder part blocks, not the drive maker's data, and "
+                    "updates only the simulated test drive. Build quorel.exe with "
+                    "-DQUOREL_PART_BLOCKS=FILE, or pack with --demo to make a demo");
+  }
+}
+
+std::string DescribePartBlocks(const std::vector<uint8_t>& file, const std::string& fileName) {
+  const std::optional<PartBlocks> blocks = FindPartBlocks(file, fileName);
+  if (!blocks) return "; part blocks: unknown (no part-block record)\n";
+  if (blocks->placeholder) {
+    return "; part blocks: placeholder, not the drive maker's data (updates only the simulated "
+           "test drive)\n";
+  }
+  return "; part blocks: the drive maker's file, SHA-256 " + blocks->sha256 + "\n";
+}
+
+}  // namespace quorel::pack

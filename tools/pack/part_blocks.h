@@ -1,0 +1,29 @@
+// Which part blocks a quorel.exe carries, read from the record its build generated with them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorel::pack {
+
+struct PartBlocks {
+  bool placeholder = true;  // the source tree's placeholder, not the drive maker's data
+  std::string sha256;       // of the embedded bytes, 64 lower-case hexadecimal digits
+};
+
+// The record in `file`; nothing when there is none. PackError (naming fileName) when it occurs
+// more than once.
+std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
+                                         const std::string& fileName);
+
+// Refuses (PackError) to pack a template whose part blocks are the placeholder, or unknown,
+// unless the result is declared a demo.
+void CheckPartBlocks(const std::vector<uint8_t>& templateFile, const std::string& templateName,
+                     bool demo);
+
+// One comment line for --dump.
+std::string DescribePartBlocks(const std::vector<uint8_t>& file, const std::string& fileName);
+
+}  // namespace quorel::pack
