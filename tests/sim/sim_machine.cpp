@@ -737,7 +737,7 @@ bool SimMachine::ExclusiveAccess(uintptr_t handle, int letterIndex, void* in, ui
 }
 
 std::string SimMachine::ExclusiveCaller(char letter) const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<Lock> lock(state_->mutex);
   for (size_t i = 0; i < letters.size(); ++i) {
     if (letters[i].letter != letter) continue;
     auto it = state_->exclusive.find(static_cast<int>(i));
