@@ -49,12 +49,17 @@ use_package() {
 }
 
 # use_patched_package OLD NEW: the shipped package with the byte string OLD of its block replaced
-# by NEW, installed; for packages that the packaging tool rightly refuses to make.
+# by NEW, installed; for packages that the packaging tool rightly refuses to make, and so
+# unsealed, as another tool would leave them.
 use_patched_package() {
   make_package shipped || return 1
   cp "$E2E_WORK/pkg/shipped.exe" "$SCN_DIR/patched.exe"
   patch_block "$SCN_DIR/patched.exe" "$1" "$2" || {
     fail "cannot patch $1 into $2"
+    return 1
+  }
+  clear_seal "$SCN_DIR/patched.exe" || {
+    fail "cannot clear the seal of the patched package"
     return 1
   }
   install_flasher "$SCN_DIR/patched.exe"
