@@ -124,6 +124,8 @@ class Parser {
     } else if (!value.empty() && value.back() == '"') {
       Fail(key + ": unbalanced quotes");
     }
+    // Quotes only delimit a value: one inside it would read differently once written back.
+    if (value.find('"') != std::string_view::npos) Fail(key + ": a double quote inside the value");
     for (const char c : value) {
       const auto code = static_cast<unsigned char>(c);
       if (code < 0x20 || code == 0x7F) {

@@ -9,7 +9,8 @@
 //               start = offset into the image area (optional: after the previous bank)
 //               rule1 ... rule8 = min | max | vendor | product
 //
-// Values may be written in double quotes to keep leading or trailing blanks ("TARN-EX ").
+// Values may be written in double quotes to keep leading or trailing blanks ("TARN-EX "); a
+// value holds no double quote of its own.
 // A ';' outside quotes starts a comment; so does a '#' at the start of a line. Values hold no
 // control characters. Rule fields hold only the characters the program compares (4 | 4 | 8 | 16).
 // A missing rule is a placeholder entry; a written rule1 that reads as one is refused.

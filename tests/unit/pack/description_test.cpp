@@ -83,6 +83,7 @@ TEST(Description, RefusesNamingFileAndLine) {
        "spare = \"N/\x01"
        "A\"",
        "PACKAGE.ini:7: spare: control character 1 in the value"},
+      {"spare = N/A", "spare = N/\"A ; x", "PACKAGE.ini:7: spare: a double quote inside the value"},
       {"spare = N/A", std::string("spare = N/\0A", 11),
        "PACKAGE.ini:7: spare: control character 0 in the value"},
       {"CHKDISC = 0", "CHKDISC = 12",
