@@ -86,14 +86,18 @@ std::array<uint8_t, 32> Sha256(const uint8_t* data, std::size_t length) {
   return digest;
 }
 
-std::string Sha256Hex(const uint8_t* data, std::size_t length) {
+std::string DigestHex(const std::array<uint8_t, 32>& digest) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;
-  for (uint8_t byte : Sha256(data, length)) {
+  for (uint8_t byte : digest) {
     text += kHex[byte >> 4];
     text += kHex[byte & 15];
   }
   return text;
+}
+
+std::string Sha256Hex(const uint8_t* data, std::size_t length) {
+  return DigestHex(Sha256(data, length));
 }
 
 }  // namespace quorel

@@ -12,5 +12,6 @@ namespace quorel {
 std::array<uint8_t, 32> Sha256(const uint8_t* data, std::size_t length);
 // The digest as 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const uint8_t* data, std::size_t length);
+std::string DigestHex(const std::array<uint8_t, 32>& digest);
 
 }  // namespace quorel

@@ -219,16 +219,23 @@ std::vector<std::size_t> FindBlocks(const std::vector<uint8_t>& file, BlockKind 
   return found;
 }
 
-std::vector<std::size_t> FindSealRecords(const std::vector<uint8_t>& file,
-                                         std::size_t blockOffset) {
-  const std::array<uint8_t, seal::kMarkerBytes> marker = seal::Marker();
-  const std::boyer_moore_horspool_searcher searcher(marker.begin(), marker.end());
+std::vector<std::size_t> FindAll(const std::vector<uint8_t>& file, const uint8_t* pattern,
+                                 std::size_t patternBytes) {
+  const std::boyer_moore_horspool_searcher searcher(pattern, pattern + patternBytes);
   std::vector<std::size_t> found;
   for (auto from = file.begin();;) {
     const auto hit = std::search(from, file.end(), searcher);
-    if (hit == file.end()) break;
+    if (hit == file.end()) return found;
+    found.push_back(static_cast<std::size_t>(hit - file.begin()));
     from = hit + 1;
-    const auto at = static_cast<std::size_t>(hit - file.begin());
+  }
+}
+
+std::vector<std::size_t> FindSealRecords(const std::vector<uint8_t>& file,
+                                         std::size_t blockOffset) {
+  const std::array<uint8_t, seal::kMarkerBytes> marker = seal::Marker();
+  std::vector<std::size_t> found;
+  for (const std::size_t at : FindAll(file, marker.data(), marker.size())) {
     const bool inBlock = at + seal::kRecordBytes > blockOffset && at < blockOffset + kBlockBytes;
     if (!inBlock && at + seal::kRecordBytes <= file.size()) found.push_back(at);
   }

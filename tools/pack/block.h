@@ -47,6 +47,10 @@ enum class BlockKind {
 // Offsets in `file` at which a whole block of the kind starts.
 std::vector<std::size_t> FindBlocks(const std::vector<uint8_t>& file, BlockKind kind);
 
+// Offsets in `file` at which the byte string `pattern` starts, overlapping ones included.
+std::vector<std::size_t> FindAll(const std::vector<uint8_t>& file, const uint8_t* pattern,
+                                 std::size_t patternBytes);
+
 // Offsets in `file` at which a whole seal record starts (its marker, room for the rest), outside
 // the block at blockOffset: an image that happens to hold the marker is not a record.
 std::vector<std::size_t> FindSealRecords(const std::vector<uint8_t>& file, std::size_t blockOffset);

@@ -5,26 +5,24 @@
 #include <functional>
 #include <string_view>
 
+#include "block.h"
 #include "description.h"
 #include "flash/part_table.h"
+#include "package/sha256.h"
 
 namespace quorel::pack {
 
 std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
                                          const std::string& fileName) {
-  const std::string_view tag(kPartBlockOriginTag, sizeof kPartBlockOriginTag);
-  const std::boyer_moore_horspool_searcher searcher(tag.begin(), tag.end());
   std::optional<PartBlocks> found;
   int count = 0;
-  for (auto from = file.begin();;) {
-    const auto hit = std::search(from, file.end(), searcher);
-    if (hit == file.end()) break;
-    from = hit + 1;
-    if (file.end() - hit < static_cast<std::ptrdiff_t>(sizeof(PartBlockOrigin))) continue;
+  for (const std::size_t at : FindAll(file, reinterpret_cast<const uint8_t*>(kPartBlockOriginTag),
+                                      sizeof kPartBlockOriginTag)) {
+    if (file.size() - at < sizeof(PartBlockOrigin)) continue;
     // The tag alone may also be a text of some program; the whole record must hold.
     PartBlockOrigin record;
-    std::memcpy(&record, &*hit, sizeof record);
-    const uint8_t* dataBytes = &*hit + offsetof(PartBlockOrigin, dataBytes);
+    std::memcpy(&record, file.data() + at, sizeof record);
+    const uint8_t* dataBytes = file.data() + at + offsetof(PartBlockOrigin, dataBytes);
     const uint32_t bytes =
         dataBytes[0] | dataBytes[1] << 8 | dataBytes[2] << 16 | uint32_t{dataBytes[3]} << 24;
     if (record.placeholder > 1 || record.reserved[0] != 0 || record.reserved[1] != 0 ||
@@ -32,13 +30,9 @@ std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
       continue;
     }
     ++count;
-    static constexpr char kHex[] = "0123456789abcdef";
     PartBlocks blocks;
     blocks.placeholder = record.placeholder != 0;
-    for (uint8_t b : record.sha256) {
-      blocks.sha256 += kHex[b >> 4];
-      blocks.sha256 += kHex[b & 15];
-    }
+    blocks.sha256 = DigestHex(std::to_array(record.sha256));
     found = blocks;
   }
   if (count > 1) {
