@@ -302,7 +302,8 @@ bool TQuorelMain::CreateJobEngines() {
       const int selected = view.SelectedDrive();
       const DeviceEntry* entry =
           selected < 0 ? nullptr : listEngine->GetEntry(static_cast<unsigned>(selected));
-      if (entry == nullptr) return false;
+      // The button is disabled for such a drive; the handler refuses it all the same.
+      if (!PresentAndUpdatable(entry)) return false;
       if (entry->upToDate == 1 && settings.N2OMESSAGE != 0) {
         const std::string question = std::string(text::kAlreadyUpdated) + text::kContinueQuestion;
         if (view.ShowMessage(question, MessageKind::Warning, MessageButtons::YesNo) !=

@@ -90,6 +90,22 @@ TEST_F(AppTest, ManualModeUpdatesTheSelectedDriveOnly) {
   EXPECT_EQ(view.DialogTexts(), std::vector<std::string>{text::kFlashSucceeded});
 }
 
+// The button is disabled for a drive the rules refuse; the handler must refuse it too.
+TEST_F(AppTest, ManualPressOnADriveTheRulesRefuseWritesNothing) {
+  AddDrive('E', 1, "KM01");
+  auto refused = AddDrive('F', 2, "KM1A");
+  Start();
+  view.SelectDrive(1);
+  window->cboDrivesChange();
+  ASSERT_FALSE(view.Enabled(Control::cmdUpdate));
+  window->cmdUpdateClick();
+  ASSERT_TRUE(FinishWorkers());
+
+  EXPECT_EQ(window->JobCount(), 0);
+  EXPECT_FALSE(Written(*refused));
+  EXPECT_TRUE(view.dialogs.empty());
+}
+
 TEST_F(AppTest, AutomaticModeCoversEveryUpdatableDriveOnEachPress) {
   auto first = AddDrive('E', 1, "KM01");
   auto other = AddDrive('F', 2, "0K04");  // not admitted
