@@ -122,6 +122,7 @@ CommandResult SimDrive::Execute(const uint8_t* cdb, int direction, uint8_t* data
     result.delaySeconds += slowSeconds;
   }
   result.delaySeconds += latencySeconds;
+  if (onAnswer) onAnswer(cdb, direction, data, length, result);
   return result;
 }
 

@@ -114,6 +114,11 @@ class SimDrive {
     int position = 0;  // byte within the block
   };
   std::vector<ReadBackFault> readBackFaults;
+  // Sees every answer last, data included, and may change it: a fuzzer's perturbations and
+  // bookkeeping. Runs under the machine's lock.
+  std::function<void(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length,
+                     CommandResult& result)>
+      onAnswer;
 
   // ---- What the drive received ----
   std::vector<RecordedCommand> log;
