@@ -174,7 +174,9 @@ class Run {
   // (a set bit answers Yes). A byte per drive: identity (bits 0-1: in range, up to date, out of
   // range, another maker), then disc, tray open, tray locked, unit attention, no event status,
   // missing from the manager's list. Each fault record: drive (bits 0-1), kind (2-4), opcode
-  // (5-7); skip; count (FFh: all); three parameters.
+  // (5-7); skip; count (bit 7 set: every one, else the low four bits); three parameters. The
+  // kinds: sense, transport failure, busy, short transfer, late, wrong read-back, corrupted
+  // data in, status replaced.
   void Configure(Input& in) {
     machine.ticksPerCounterRead = 10'000;
     const uint8_t flags = in.Byte();
@@ -244,7 +246,7 @@ class Run {
       sim::Fault fault;
       fault.opcode = kOpcodes[head >> 5];
       fault.skip = skip;
-      fault.count = times == 0xFF ? -1 : times % 16;
+      fault.count = (times & 0x80) ? -1 : times & 0x0F;
       switch (head >> 2 & 7) {
         case 0: {
           sim::SimDrive::SenseFault sense;
