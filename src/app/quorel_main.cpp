@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "app/texts.h"
+#include "device/compat.h"
 #include "flash/part_table.h"
-#include "package/compat.h"
 
 namespace quorel {
 

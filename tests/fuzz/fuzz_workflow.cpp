@@ -22,8 +22,8 @@
 
 #include "app/quorel_main.h"
 #include "app/texts.h"
+#include "device/compat.h"
 #include "fake_view.h"
-#include "package/compat.h"
 #include "sim/sim_machine.h"
 #include "test_package.h"
 

@@ -1,4 +1,4 @@
-#include "package/compat.h"
+#include "device/compat.h"
 
 #include <gtest/gtest.h>
 
