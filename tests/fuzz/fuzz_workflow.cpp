@@ -69,14 +69,6 @@ struct AnswerFault : sim::Fault {
   uint8_t value = 0;
 };
 
-bool Take(sim::Fault& fault, uint8_t opcode) {
-  if (fault.opcode != 0x100 && fault.opcode != opcode) return false;
-  if (fault.skip > 0) return --fault.skip, false;
-  if (fault.count == 0) return false;
-  if (fault.count > 0) --fault.count;
-  return true;
-}
-
 // One simulated drive and what the fuzzer knows of it.
 struct Drive {
   std::shared_ptr<sim::SimDrive> sim;
@@ -90,7 +82,7 @@ struct Drive {
                 sim::CommandResult& result) {
     if (++commands > kMaxCommandsPerDrive) Finding("commands without end", index);
     for (AnswerFault& fault : answerFaults) {
-      if (!Take(fault, cdb[0])) continue;
+      if (!sim::Matches(fault, cdb[0])) continue;
       if (!fault.corrupt) {
         // A failure where the drive may have done the work; never a success it did not earn.
         result.status = static_cast<sim::Status>(1 + fault.value % 3);

@@ -69,7 +69,7 @@ void SimDrive::ResetRecord() {
   imageHighWater_ = 0;
 }
 
-bool SimDrive::Matches(Fault& fault, uint8_t opcode) {
+bool Matches(Fault& fault, uint8_t opcode) {
   if (fault.opcode != 0x100 && fault.opcode != opcode) return false;
   if (fault.skip > 0) {
     --fault.skip;

@@ -62,6 +62,9 @@ struct Fault {
   int count = 1;  // matching commands to affect afterwards; -1 for all
 };
 
+// True when the fault affects this command; counts the command against its skip and count.
+bool Matches(Fault& fault, uint8_t opcode);
+
 class SimDrive {
  public:
   SimDrive();
@@ -137,7 +140,6 @@ class SimDrive {
   void ResetRecord();
 
  private:
-  bool Matches(Fault& fault, uint8_t opcode);
   CommandResult Sense(uint8_t key, uint8_t asc, uint8_t ascq);
   CommandResult Faulted(uint8_t opcode);
   CommandResult Dispatch(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length);
