@@ -1,6 +1,7 @@
 # Turns the 17,850-byte part-block file IN into C++ constant data (OUT): the array
-# quorel::PartBlockData and the record quorel::kPartBlockOrigin, which says whether IN is the
-# source tree's placeholder (PLACEHOLDER, compared by content) and gives IN's SHA-256.
+# quorel::PartBlockData and the record quorel::kPartBlockOrigin, which gives IN's kind
+# (PartBlockKind: 1 the source tree's placeholder, compared by content; 2 stand-in bytes of a
+# test build, STANDIN true; 0 the drive maker's file) and IN's SHA-256.
 file(READ ${IN} hex HEX)
 string(LENGTH "${hex}" n)
 math(EXPR bytes "${n} / 2")
@@ -10,10 +11,12 @@ string(REGEX REPLACE "((0x..,){16})" "\\1\n" body "${body}")
 file(SHA256 ${IN} digest)
 file(SHA256 ${PLACEHOLDER} placeholderDigest)
 if(digest STREQUAL placeholderDigest)
-  set(placeholder 1)
+  set(kind 1)
+elseif(STANDIN)
+  set(kind 2)
 else()
-  set(placeholder 0)
+  set(kind 0)
 endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," digestBytes "${digest}")
 
-file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include <cstdint>\n\n#include \"flash/part_table.h\"\n\nnamespace quorel {\nextern const std::uint8_t PartBlockData[${bytes}] = {\n${body}\n};\n\n[[gnu::used]] extern const PartBlockOrigin kPartBlockOrigin = {\n    \"QUOREL PARTBLKS\", ${placeholder}, {0, 0, 0},\n    {${digestBytes}},\n    ${bytes}};\n}  // namespace quorel\n")
+file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include <cstdint>\n\n#include \"flash/part_table.h\"\n\nnamespace quorel {\nextern const std::uint8_t PartBlockData[${bytes}] = {\n${body}\n};\n\n[[gnu::used]] extern const PartBlockOrigin kPartBlockOrigin = {\n    \"QUOREL PARTBLKS\", ${kind}, {0, 0, 0},\n    {${digestBytes}},\n    ${bytes}};\n}  // namespace quorel\n")

@@ -11,9 +11,4 @@ int FindFlashPart(const uint8_t* identity) {
   return -1;
 }
 
-bool PartBlocksAllowedFor(const char* vendorSpecific) {
-  if (kPartBlockOrigin.placeholder == 0) return true;
-  return vendorSpecific != nullptr && std::memcmp(vendorSpecific, kSimulatedDriveMarker, 16) == 0;
-}
-
 }  // namespace quorel

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "device/write_guard.h"
+
 namespace quorel {
 
 constexpr int kFlashPartCount = 25;
@@ -34,30 +36,6 @@ inline constexpr uint8_t PartBlockGroups[kFlashPartCount] = {
 
 // The part-block payload, supplied with the program's constant data at build time.
 extern const std::uint8_t PartBlockData[kPartBlockDataBytes];
-
-// What the build embedded as PartBlockData, generated with it: whether the bytes are the
-// placeholder of the source tree (not the drive maker's data) and their SHA-256. quorel-pack
-// finds it in an executable by its tag; its fields are checked there, so keep the layout.
-struct PartBlockOrigin {
-  char tag[16];         // kPartBlockOriginTag
-  uint8_t placeholder;  // 1: the placeholder; 0: the maker's file
-  uint8_t reserved[3];  // zero
-  uint8_t sha256[32];   // of the kPartBlockDataBytes bytes
-  uint32_t dataBytes;   // kPartBlockDataBytes, little-endian
-};
-static_assert(sizeof(PartBlockOrigin) == 56);
-inline constexpr char kPartBlockOriginTag[16] = "QUOREL PARTBLKS";
-extern const PartBlockOrigin kPartBlockOrigin;
-
-// The simulated test drive's INQUIRY bytes 36-51 (vendor specific), an answer no real drive
-// gives.
-inline constexpr char kSimulatedDriveMarker[17] = "QUOREL SIM DRIVE";
-
-// Whether this build's part blocks may go to a drive whose INQUIRY bytes 36-51 are
-// vendorSpecific (16 bytes): the maker's data to any drive, the placeholder only to the
-// simulated test drive, since a real drive that programs a made-up part block may not start
-// again.
-bool PartBlocksAllowedFor(const char* vendorSpecific);
 
 // Length in bytes of entry's part block.
 constexpr uint32_t PartBlockLength(int entry) {

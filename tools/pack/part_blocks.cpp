@@ -25,13 +25,13 @@ std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
     const uint8_t* dataBytes = file.data() + at + offsetof(PartBlockOrigin, dataBytes);
     const uint32_t bytes =
         dataBytes[0] | dataBytes[1] << 8 | dataBytes[2] << 16 | uint32_t{dataBytes[3]} << 24;
-    if (record.placeholder > 1 || record.reserved[0] != 0 || record.reserved[1] != 0 ||
+    if (record.kind > 2 || record.reserved[0] != 0 || record.reserved[1] != 0 ||
         record.reserved[2] != 0 || bytes != kPartBlockDataBytes) {
       continue;
     }
     ++count;
     PartBlocks blocks;
-    blocks.placeholder = record.placeholder != 0;
+    blocks.placeholder = record.kind != 0;
     blocks.sha256 = DigestHex(std::to_array(record.sha256));
     found = blocks;
   }

@@ -348,7 +348,7 @@ TEST(Download, HoldsExclusiveAccessForTheWholeDownloadWhereOffered) {
 // This build carries the placeholder part blocks: only the simulated test drive, which proves
 // itself in its INQUIRY bytes 36-51, may receive them, or anything else of the download.
 TEST(Download, PlaceholderPartBlocksReachOnlyTheSimulatedDrive) {
-  ASSERT_EQ(kPartBlockOrigin.placeholder, 1) << "a build with the maker's part blocks";
+  ASSERT_EQ(kPartBlockOrigin.kind, 1) << "a build with the maker's part blocks";
   const struct {
     const char* vendorSpecific;
     bool sent;

@@ -69,7 +69,7 @@ inline std::string ShippedDescription() {
 // The part-block record a build generates, saying the part blocks are the placeholder or not.
 inline std::vector<uint8_t> PartBlockRecord(bool placeholder) {
   PartBlockOrigin record = kPartBlockOrigin;
-  record.placeholder = placeholder ? 1 : 0;
+  record.kind = placeholder ? 1 : 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
   return std::vector<uint8_t>(bytes, bytes + sizeof record);
 }

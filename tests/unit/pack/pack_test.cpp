@@ -343,7 +343,7 @@ TEST(PartBlocks, BuildRecordsWhatItEmbedded) {
   EXPECT_EQ(found->sha256, digest);
   const std::vector<uint8_t> placeholder = ReadWholeFile(std::filesystem::path(QUOREL_SOURCE_DIR) /
                                                          "src/flash/part_blocks.placeholder.bin");
-  EXPECT_EQ(kPartBlockOrigin.placeholder,
+  EXPECT_EQ(kPartBlockOrigin.kind,
             Sha256Hex(placeholder.data(), placeholder.size()) == digest);
 }
 
