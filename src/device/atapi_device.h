@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/os_info.h"
 #include "device/device_entry.h"
 #include "device/hitimer.h"
 #include "device/scsi_structs.h"
+#include "platform/os_info.h"
 #include "platform/platform.h"
 
 namespace quorel {
@@ -28,6 +28,10 @@ enum class DataDirection : uint8_t { Out = 0, In = 1, None = 2 };
 // an allocation length (INQUIRY, GET EVENT STATUS NOTIFICATION, the flash identity), and a drive
 // may answer with less; the caller checks lastTransferLength against what it reads.
 enum class Transfer : uint8_t { Exact, UpTo };
+
+// What the in-buffer holds before a data-in command: zeros, or for a read-back the bitwise
+// complement of the out-buffer, which no byte that fails to arrive can leave equal to it.
+enum class InFill : uint8_t { Zeros, ComplementOfOut };
 
 // Outcome of the engine's last command that reached the transport.
 struct LastCommandRecord {
@@ -41,6 +45,9 @@ struct LastCommandRecord {
   // residue, the length asked for.
   uint32_t lastTransferLength = 0;
   uint8_t lastCdb[kCdbBytes] = {};
+  // Refused before anything was sent: a write this build may not make to the addressed drive
+  // (PartBlocksAllowedFor), or a length beyond the buffers.
+  bool lastRefused = false;
 };
 
 // Sense data as the record keeps it; valid false when the area held no sense of a known format.
@@ -77,12 +84,14 @@ class AtapiDevice {
 
   // ---- Transport ----
   // Sends one 12-byte CDB to the addressed drive; data travels through InBuffer (direction In)
-  // or OutBuffer (Out); InBuffer is cleared first, so no answer shows an older one's bytes.
-  // Good (true) only when the call worked, the SCSI status is GOOD and the data
+  // or OutBuffer (Out); InBuffer is first filled as `fill` says, so no answer shows an older
+  // one's bytes. Good (true) only when the call worked, the SCSI status is GOOD and the data
   // moved as `transfer` asks; the reason for false is in the last-command record. Sense is read
   // only from a CHECK CONDITION, by its response code: 70h/71h fixed, 72h/73h descriptor.
+  // Refused, with nothing sent: a length beyond kBufferBytes, and every WRITE BUFFER or
+  // vendor-specific data-out to a drive this build may not write (PartBlocksAllowedFor).
   bool SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                   Transfer transfer = Transfer::Exact);
+                   Transfer transfer = Transfer::Exact, InFill fill = InFill::Zeros);
   void SetTimeout(uint32_t seconds) { timeoutSeconds = seconds; }
   void SetRetry(bool on) { retryFlag = on; }
   // Silent test for a usable ASPI manager; holds nothing afterwards.
@@ -139,7 +148,8 @@ class AtapiDevice {
   bool StartStopUnit(uint8_t immed, uint8_t powerCondition, uint8_t loadEject, uint8_t start);
   // DF 11, 128 bytes in; true only when good and at least one byte is non-zero.
   bool ReadFlashId();
-  bool ReadBuffer(uint32_t offset, uint32_t length);
+  // With InFill::ComplementOfOut for a read-back of what OutBuffer holds.
+  bool ReadBuffer(uint32_t offset, uint32_t length, InFill fill = InFill::Zeros);
   // Control 80h or A0h sends no data and a transfer length of 0.
   bool WriteBuffer(uint32_t offset, uint32_t length, uint8_t control);
   bool TrayIn();
@@ -175,9 +185,12 @@ class AtapiDevice {
   friend class AtapiDeviceTestAccess;
 
   bool SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                       Transfer transfer);
+                       Transfer transfer, InFill fill);
   bool SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                Transfer transfer);
+                Transfer transfer, InFill fill);
+  void PrepareInBuffer(DataDirection direction, uint32_t lengthBytes, InFill fill);
+  // Records a command that was not sent as failed; refused says why (see lastRefused).
+  bool FailUnsent(const uint8_t* cdb, bool refused);
   // Fills lastCdb, the times and the sense triple after one attempt.
   void RecordCommand(const uint8_t* cdb, const SenseTriple& sense, bool stillPending);
   // Sets lastOutcome and lastTransferLength from one attempt's verdict; true when good.

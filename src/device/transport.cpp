@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device/atapi_device.h"
+#include "device/write_guard.h"
 
 namespace quorel {
 
@@ -68,6 +69,20 @@ uint8_t* DataBufferFor(DataDirection direction, uint32_t lengthBytes, uint8_t* i
 // A data-in command whose length is an allocation length may bring less than it asked for.
 bool ShortAnswerAllowed(DataDirection direction, Transfer transfer) {
   return direction == DataDirection::In && transfer == Transfer::UpTo;
+}
+
+// Commands that change what the drive holds: every WRITE BUFFER (the final program command
+// carries no data) and every vendor-specific command that sends data.
+bool WritesToDrive(const uint8_t* cdb, DataDirection direction) {
+  constexpr uint8_t kWriteBufferOpcode = 0x3B;
+  constexpr uint8_t kFirstVendorSpecificOpcode = 0xC0;
+  return cdb[0] == kWriteBufferOpcode ||
+         (cdb[0] >= kFirstVendorSpecificOpcode && direction == DataDirection::Out);
+}
+
+// The status byte with its reserved bit 0 masked, as SCSI hosts read it.
+uint8_t MaskedStatus(uint8_t status) {
+  return status & 0xFE;
 }
 
 uint8_t AspiDirectionFlags(DataDirection direction) {
@@ -186,11 +201,37 @@ SenseTriple ParseSense(const uint8_t* area, size_t areaBytes) {
 }
 
 bool AtapiDevice::SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                              Transfer transfer) {
-  // Whatever arrives short or not at all then reads as zeros, never as an older answer.
-  if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
-  if (useAspi || osInfo.isNtFamily == 0) return SendAspi(cdb, direction, lengthBytes, transfer);
-  return SendPassThrough(cdb, direction, lengthBytes, transfer);
+                              Transfer transfer, InFill fill) {
+  // The last line of defence: whoever calls, a drive this build may not write receives no
+  // write, and no transfer reaches past the buffers.
+  if (lengthBytes > kBufferBytes ||
+      (WritesToDrive(cdb, direction) && !PartBlocksAllowedFor(currentVendorSpecific))) {
+    return FailUnsent(cdb, true);
+  }
+  PrepareInBuffer(direction, lengthBytes, fill);
+  if (useAspi || osInfo.isNtFamily == 0) {
+    return SendAspi(cdb, direction, lengthBytes, transfer, fill);
+  }
+  return SendPassThrough(cdb, direction, lengthBytes, transfer, fill);
+}
+
+void AtapiDevice::PrepareInBuffer(DataDirection direction, uint32_t lengthBytes, InFill fill) {
+  if (direction != DataDirection::In) return;
+  // Whatever arrives short or not at all then reads as zeros, never as an older answer; for a
+  // read-back, as the complement of what was written, never as equal to it.
+  std::memset(inBuffer, 0, kBufferBytes);
+  if (fill == InFill::ComplementOfOut) {
+    for (uint32_t i = 0; i < lengthBytes; ++i) inBuffer[i] = static_cast<uint8_t>(~outBuffer[i]);
+  }
+}
+
+bool AtapiDevice::FailUnsent(const uint8_t* cdb, bool refused) {
+  commandTimer.Reset();
+  RecordCommand(cdb, SenseTriple{}, false);
+  last.lastTransferLength = 0;
+  last.lastOutcome = kOutcomeFailed;
+  last.lastRefused = refused;
+  return false;
 }
 
 void AtapiDevice::RecordCommand(const uint8_t* cdb, const SenseTriple& sense, bool stillPending) {
@@ -202,6 +243,7 @@ void AtapiDevice::RecordCommand(const uint8_t* cdb, const SenseTriple& sense, bo
   last.lastSenseKey = sense.key;
   last.lastAsc = sense.asc;
   last.lastAscq = sense.ascq;
+  last.lastRefused = false;
 }
 
 bool AtapiDevice::Judge(bool good, const SenseTriple& sense, uint32_t transferredBytes) {
@@ -219,7 +261,7 @@ bool AtapiDevice::Judge(bool good, const SenseTriple& sense, uint32_t transferre
 }
 
 bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                                  Transfer transfer) {
+                                  Transfer transfer, InFill fill) {
   if (driveHandle == kInvalidHandle && retryFlag) return false;
   bool resent = false;
   for (;;) {
@@ -246,17 +288,20 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
         sizeof passThroughRequest, &passThroughRequest, sizeof passThroughRequest, &returnedBytes);
     commandTimer.Stop();
 
-    SenseTriple const sense = worked && request.ScsiStatus == STATUS_CHKCOND
+    uint8_t const status = MaskedStatus(request.ScsiStatus);
+    SenseTriple const sense = worked && status == STATUS_CHKCOND
                                   ? ParseSense(passThroughRequest.sense, kSenseInfoLength)
                                   : SenseTriple{};
     RecordCommand(cdb, sense, false);
+    // A driver that reports more than was asked reports nothing trustworthy.
     uint32_t const moved = request.DataTransferLength;
     bool const allMoved = DataBufferFor(direction, lengthBytes, inBuffer, outBuffer) == nullptr ||
                           moved >= lengthBytes || ShortAnswerAllowed(direction, transfer);
-    if (Judge(worked && request.ScsiStatus == STATUS_GOOD && allMoved, sense, moved)) return true;
+    bool const good = worked && status == STATUS_GOOD && allMoved && moved <= lengthBytes;
+    if (Judge(good, sense, moved)) return true;
     if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
-      if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
+      PrepareInBuffer(direction, lengthBytes, fill);
       continue;
     }
     return false;
@@ -264,16 +309,12 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
 }
 
 bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                           Transfer transfer) {
+                           Transfer transfer, InFill fill) {
   if ((currentAdapter == -1 || currentTarget == -1) && retryFlag) return false;
   if (sendAspiCommand == nullptr) {
     // ASPI mode without a manager (the 9x family without one, or a failed load): the command
     // fails in order instead of calling a missing entry point.
-    commandTimer.Reset();
-    RecordCommand(cdb, SenseTriple{}, false);
-    last.lastTransferLength = 0;
-    last.lastOutcome = kOutcomeFailed;
-    return false;
+    return FailUnsent(cdb, false);
   }
 
   Platform& os = platform();
@@ -325,7 +366,7 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
     uint8_t const srbStatus = status;
     bool const stillPending = srbStatus == SS_PENDING;
     uint8_t const adapterStatus = aspiRequest.SRB_HaStat;
-    uint8_t const targetStatus = aspiRequest.SRB_TargStat;
+    uint8_t const targetStatus = MaskedStatus(aspiRequest.SRB_TargStat);
     SenseTriple const sense = !stillPending && targetStatus == STATUS_CHKCOND
                                   ? ParseSense(aspiRequest.SenseArea, SENSE_LEN)
                                   : SenseTriple{};
@@ -340,7 +381,7 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
     if (Judge(adapterGood && targetStatus == STATUS_GOOD, sense, lengthBytes)) return true;
     if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
-      if (direction == DataDirection::In) std::memset(inBuffer, 0, kBufferBytes);
+      PrepareInBuffer(direction, lengthBytes, fill);
       continue;
     }
     return false;

@@ -134,10 +134,9 @@ bool AtapiDevice::WriteAndVerify(const uint8_t* image, int32_t sizeBytes) {
     bool passed = true;
     for (uint32_t n = 0; n < blocks && passed; ++n) {
       const uint32_t offset = n * kBlockBytes;
-      std::memset(outBuffer, 0, kBlockBytes);
-      std::memset(inBuffer, 0, kBlockBytes);
       std::memcpy(outBuffer, image + offset, kBlockBytes);
-      if (!WriteBuffer(offset, kBlockBytes, 0x00) || !ReadBuffer(offset, kBlockBytes)) {
+      if (!WriteBuffer(offset, kBlockBytes, 0x00) ||
+          !ReadBuffer(offset, kBlockBytes, InFill::ComplementOfOut)) {
         passed = false;
       } else if (std::memcmp(inBuffer, outBuffer, kBlockBytes) != 0) {
         uint32_t pos = 0;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -391,6 +392,79 @@ TEST(Download, AspiTransportTakesNoExclusiveAccess) {
   EXPECT_TRUE(engine.DownloadFirmware(image.data(), 2 * kBlock, 0));
   EXPECT_EQ(exclusiveRequests, 0);
   EXPECT_EQ(drive->programmed, image);
+}
+
+// The write guard sits in SendCommand itself: a drive this build may not write receives no write
+// through any public entry, and nothing goes past the buffers.
+TEST(Download, WritesAreRefusedAtTheTransportWhateverCallsIt) {
+  ASSERT_EQ(kPartBlockOrigin.kind, 1) << "a build with the maker's part blocks";
+  const auto image = PatternImage(kBlock, 12);
+  const uint8_t vendorOut[kCdbBytes] = {0xF0, 0x01};
+  const uint8_t writeNoData[kCdbBytes] = {0x3B, 0x05, 0x01};
+  const struct {
+    const char* call;
+    std::function<bool(AtapiDevice&)> send;
+    bool writes;  // else: refused on its length alone
+  } rows[] = {
+      {"program", [](AtapiDevice& e) { return e.WriteBuffer(0, 0, 0x80); }, true},
+      {"image block", [](AtapiDevice& e) { return e.WriteBuffer(0, kBlock, 0x00); }, true},
+      {"part block", [](AtapiDevice& e) { return e.SendPartBlock(); }, true},
+      {"write and verify", [&](AtapiDevice& e) { return e.WriteAndVerify(image.data(), kBlock); },
+       true},
+      {"vendor data-out",
+       [&](AtapiDevice& e) { return e.SendCommand(vendorOut, DataDirection::Out, 64); }, true},
+      {"write, no data",
+       [&](AtapiDevice& e) { return e.SendCommand(writeNoData, DataDirection::None, 0); }, true},
+      {"read past the buffer", [](AtapiDevice& e) { return e.ReadBuffer(0, 0x20000); }, false},
+  };
+  for (const auto& row : rows) {
+    for (const bool marked : {true, false}) {
+      SCOPED_TRACE(std::string(row.call) + (marked ? ", simulated drive" : ", real drive"));
+      FlashRig rig;
+      if (!marked) rig.drive->identity.vendorSpecific = "2004/01/14      ";
+      ASSERT_TRUE(rig.engine->ReadIdentity());
+      rig.drive->ResetRecord();
+      const bool sent = row.writes && marked;
+      const bool good = row.send(*rig.engine);
+      const bool written = std::any_of(rig.drive->log.begin(), rig.drive->log.end(), [](auto& c) {
+        return c.cdb[0] == 0x3B || c.cdb[0] == 0xF0 || c.cdb[0] == 0x3C;
+      });
+      EXPECT_EQ(written, sent);
+      EXPECT_EQ(rig.engine->Last().lastRefused, !sent);
+      if (!sent) {
+        EXPECT_FALSE(good);
+        EXPECT_EQ(rig.engine->Last().lastOutcome, kOutcomeFailed);
+      }
+    }
+  }
+}
+
+// A transport that reports a short READ BUFFER as whole leaves part of the in-buffer as it was
+// before the command; the read-back must not take that for the block written, even where the
+// image holds zeros.
+TEST(Download, ReadBackNeverPassesOnBytesThatDidNotArrive) {
+  std::vector<uint8_t> image(kBlock, 0);
+  image[0] = 0x5A;
+  FlashRig rig;
+  rig.drive->shortFaults.push_back({{0x3C, 0, -1}, 16});
+  rig.drive->onAnswer = [](const uint8_t* cdb, int, uint8_t*, uint32_t length,
+                           sim::CommandResult& result) {
+    if (cdb[0] == 0x3C) result.transferred = length;
+  };
+  EXPECT_FALSE(rig.engine->WriteAndVerify(image.data(), kBlock));
+  EXPECT_FALSE(rig.engine->LastMismatch().empty());
+}
+
+// A pass-through that says it moved more than it was asked to says nothing trustworthy.
+TEST(Download, MoreBytesThanAskedIsAFailedTransfer) {
+  FlashRig rig;
+  rig.drive->onAnswer = [](const uint8_t* cdb, int, uint8_t*, uint32_t length,
+                           sim::CommandResult& result) {
+    if (cdb[0] == 0x3C) result.transferred = length + 1;
+  };
+  EXPECT_FALSE(rig.engine->ReadBuffer(0, 512));
+  EXPECT_EQ(rig.engine->Last().lastOutcome, kOutcomeFailed);
+  EXPECT_EQ(rig.engine->Last().lastTransferLength, 0u);
 }
 
 }  // namespace
