@@ -80,10 +80,13 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   }
   // A sealed package must still be the one that was packed: a copy damaged on its way would
   // otherwise program damaged firmware, verified byte for byte. Unsealed packages run as ever.
+  // The part blocks lie outside the block, so no seal covers them: they must still be the bytes
+  // the build embedded, whether the package is sealed or not.
   const seal::State sealState = package.Seal();
-  if (sealState == seal::State::Mismatch || sealState == seal::State::Unreadable) {
-    view.ShowMessage(sealState == seal::State::Mismatch ? text::kPackageDigestMismatch
-                                                        : text::kPackageSealUnreadable,
+  const bool damaged = sealState == seal::State::Mismatch ||
+                       !PartBlocksIntact(PartBlockData, kPartBlockDataBytes, kPartBlockOrigin);
+  if (damaged || sealState == seal::State::Unreadable) {
+    view.ShowMessage(damaged ? text::kPackageDigestMismatch : text::kPackageSealUnreadable,
                      MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;

@@ -78,6 +78,10 @@ constexpr PartBlockLayout LayoutOfPart(int entry) {
   return layout;
 }
 
+// Whether the `bytes` bytes at data are the part blocks `origin` describes: its length and its
+// SHA-256. The part blocks lie outside the package block, so its seal does not cover them.
+bool PartBlocksIntact(const uint8_t* data, uint32_t bytes, const PartBlockOrigin& origin);
+
 // The first entry whose identity equals the four bytes at identity; -1 when none does.
 int FindFlashPart(const uint8_t* identity);
 

@@ -138,5 +138,17 @@ TEST(PartTable, PlaceholderPayloadIsTheDocumentedStream) {
   }
 }
 
+// The embedded part blocks are checked against their record at start-up: one byte changed, or a
+// record of another length, is damage.
+TEST(PartTable, PartBlocksIntactOnlyAsEmbedded) {
+  std::vector<uint8_t> data(PartBlockData, PartBlockData + kPartBlockDataBytes);
+  EXPECT_TRUE(PartBlocksIntact(data.data(), kPartBlockDataBytes, kPartBlockOrigin));
+  data[kPartBlockDataBytes / 2] ^= 0x01;
+  EXPECT_FALSE(PartBlocksIntact(data.data(), kPartBlockDataBytes, kPartBlockOrigin));
+  PartBlockOrigin shorter = kPartBlockOrigin;
+  shorter.dataBytes -= 1;
+  EXPECT_FALSE(PartBlocksIntact(PartBlockData, kPartBlockDataBytes, shorter));
+}
+
 }  // namespace
 }  // namespace quorel::test
