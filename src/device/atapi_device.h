@@ -196,6 +196,8 @@ class AtapiDevice {
   // Sets lastOutcome and lastTransferLength from one attempt's verdict; true when good.
   bool Judge(bool good, const SenseTriple& sense, uint32_t transferredBytes);
   void ChooseTransport();
+  // Frees the buffers, unloads the manager and closes the drive: the destructor's work.
+  void Release();
   void ScanAspi();
   void ScanDriveLetters();
   int16_t CountOpticalLetters();

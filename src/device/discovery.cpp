@@ -81,6 +81,23 @@ class RootPathList {
   char* list_ = nullptr;
 };
 
+// A drive opened for one query, closed however the query ends.
+class OpenedDrive {
+ public:
+  explicit OpenedDrive(const char* rootPath) : handle_(OpenDrive(rootPath)) {}
+  ~OpenedDrive() {
+    if (IsOpen(handle_)) platform().CloseHandle(handle_);
+  }
+  OpenedDrive(const OpenedDrive&) = delete;
+  OpenedDrive& operator=(const OpenedDrive&) = delete;
+
+  bool Valid() const { return IsOpen(handle_); }
+  Handle Get() const { return handle_; }
+
+ private:
+  Handle handle_;
+};
+
 int32_t AddressKey(const DeviceEntry& entry) {
   return entry.adapter * 4096 + entry.path * 256 + entry.target * 16 + entry.lun;
 }
@@ -103,11 +120,21 @@ AtapiDevice::AtapiDevice(bool scan) {
   outBuffer = out.release();
   last = LastCommandRecord{};
   FlashResult = 0;
-  ChooseTransport();
-  if (scan) ScanDrives();
+  // No destructor runs for an object whose construction threw: release here what the scan held.
+  try {
+    ChooseTransport();
+    if (scan) ScanDrives();
+  } catch (...) {
+    Release();
+    throw;
+  }
 }
 
 AtapiDevice::~AtapiDevice() {
+  Release();
+}
+
+void AtapiDevice::Release() {
   delete[] inBuffer;
   delete[] outBuffer;
   inBuffer = nullptr;
@@ -225,14 +252,14 @@ void AtapiDevice::ScanDriveLetters() {
     std::strncpy(entry.rootPath, root, sizeof entry.rootPath - 1);
     entry.viaAspi = 0;
 
-    // The drive's SCSI address.
-    Handle handle = OpenDrive(root);
-    if (IsOpen(handle)) {
+    // The drive's SCSI address. The control code takes no input: some implementations refuse
+    // one, and the drive would then get a substitute address.
+    if (OpenedDrive drive(root); drive.Valid()) {
       ScsiAddress address{};
       uint32_t returnedBytes = 0;
       bool const answered =
-          platform().DeviceIoControl(handle, win::kIoctlScsiGetAddress, &address, sizeof address,
-                                     &address, sizeof address, &returnedBytes);
+          platform().DeviceIoControl(drive.Get(), win::kIoctlScsiGetAddress, nullptr, 0, &address,
+                                     sizeof address, &returnedBytes);
       if (answered && address.Length != 0) {
         entry.present = 1;
         entry.adapter = address.PortNumber;
@@ -246,17 +273,15 @@ void AtapiDevice::ScanDriveLetters() {
         entry.lun = 0;
         entry.path = 0;
       }
-      platform().CloseHandle(handle);
     }
 
     // Its storage descriptor: the zeroed area is the query for the standard descriptor.
-    handle = OpenDrive(root);
-    if (IsOpen(handle)) {
+    if (OpenedDrive drive(root); drive.Valid()) {
       uint32_t returnedBytes = 0;
-      platform().DeviceIoControl(handle, win::kIoctlStorageQueryProperty, entry.storageDescriptor,
-                                 sizeof entry.storageDescriptor, entry.storageDescriptor,
-                                 sizeof entry.storageDescriptor, &returnedBytes);
-      platform().CloseHandle(handle);
+      platform().DeviceIoControl(drive.Get(), win::kIoctlStorageQueryProperty,
+                                 entry.storageDescriptor, sizeof entry.storageDescriptor,
+                                 entry.storageDescriptor, sizeof entry.storageDescriptor,
+                                 &returnedBytes);
     }
     return true;
   });

@@ -639,6 +639,11 @@ bool SimMachine::DeviceIoControl(Handle device, uint32_t code, void* in, uint32_
 
   switch (code) {
     case win::kIoctlScsiGetAddress: {
+      // The control code takes no input; Wine refuses a call that gives one.
+      if (in != nullptr || inBytes != 0) {
+        t_lastError = kErrorInvalidParameter;
+        return false;
+      }
       if (letter.addressQuery == AddressQuery::Fail || out == nullptr ||
           outBytes < sizeof(ScsiAddress)) {
         t_lastError = kErrorInvalidFunction;

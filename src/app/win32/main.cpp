@@ -13,6 +13,7 @@
 #include "app/quorel_main.h"
 #include "app/texts.h"
 #include "app/win32/main_window.h"
+#include "app/win32/message_loop.h"
 #include "app/win32/single_instance.h"
 #include "app/win32/ui_dispatcher.h"
 #include "app/win32/win32_view.h"
@@ -23,27 +24,6 @@ namespace quorel {
 namespace {
 
 constexpr char kExceptionCaption[] = "quorel";
-
-// Runs until the quit request. Should the request come while an update is still running (an
-// exception escaped an event handler), the loop goes on until the workers have finished, since
-// ending the process then would cut a flash short.
-void RunMessageLoop(const ui::MainWindow& window, const TQuorelMain& main) {
-  bool quitRequested = false;
-  for (;;) {
-    if (quitRequested && !main.UpdateRunning()) return;
-    MSG message;
-    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-    if (got == -1) return;
-    if (got == 0) {
-      quitRequested = true;
-      continue;
-    }
-    if (IsDialogMessageA(window.hwnd(), &message) == FALSE) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-  }
-}
 
 // Workers report through the main window: it is attached before start-up (which may start
 // them) and detached on every way out of Run, before the window itself goes.
@@ -126,7 +106,7 @@ int Run(HINSTANCE instance) {
     // After a refusal the quit request is pending: the window is not shown at all.
     if (!view.TerminateRequested() && !window.Failed()) window.ShowCentred();
 
-    RunMessageLoop(window, *main);
+    RunMessageLoop(window.hwnd(), [&main] { return main->UpdateRunning(); });
   }
   // The loop ends only after every worker has reported. Destroying the window deletes the list
   // engine (FormDestroy).

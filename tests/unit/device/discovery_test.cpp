@@ -2,10 +2,13 @@
 // list's capacity, addressing, closing and copying.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "unit/device/device_rig.h"
+#include "unit/flash/platform_tap.h"
 
 namespace quorel::test {
 namespace {
@@ -472,6 +475,26 @@ TEST_F(Discovery, DestructionReleasesDriveAndManager) {
   }
   EXPECT_EQ(machine.openHandles(), 0);
   EXPECT_EQ(machine.loadedModules(), 0);
+}
+
+// An exception that leaves the constructor mid-scan leaves no destructor to run: the engine
+// itself must close the drive it was asking and unload the manager.
+TEST_F(Discovery, AnExceptionMidScanReleasesDriveAndManager) {
+  for (const bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "ASPI" : "letters");
+    sim::SimMachine fresh;
+    fresh.AddLetterDrive('E', 1);
+    fresh.aspi.present = aspi;
+    g_transportRequest = aspi ? 0 : kTransportRequestAspi;
+    PlatformTap tap(fresh);
+    tap.beforeIoctl = [](const IoctlCall& call) -> std::optional<bool> {
+      if (call.code == win::kIoctlScsiPassThroughDirect) throw std::bad_alloc();
+      return std::nullopt;
+    };
+    EXPECT_THROW(AtapiDevice engine, std::bad_alloc);
+    EXPECT_EQ(fresh.openHandles(), 0);
+    EXPECT_EQ(fresh.loadedModules(), 0);
+  }
 }
 
 }  // namespace
