@@ -428,8 +428,11 @@ void TQuorelMain::FinishUpdate() {
   OnUnwind abandon([this] { EndUpdate(); });
   view.SetTimerEnabled(false);
   allSucceeded = 1;
+  bool accessDenied = false;
   for (int k = 0; k < jobCount; ++k) {
-    if (jobEngines[k] != nullptr && jobEngines[k]->FlashResult != 0) allSucceeded = 0;
+    if (jobEngines[k] == nullptr || jobEngines[k]->FlashResult == 0) continue;
+    allSucceeded = 0;
+    accessDenied = accessDenied || jobEngines[k]->Last().lastAccessDenied;
   }
   DeleteJobEngines();
 
@@ -450,6 +453,7 @@ void TQuorelMain::FinishUpdate() {
   if (allSucceeded == 0) {
     std::string message = text::kFlashFailed;
     if (placeholderRefused) message += text::kPlaceholderPartBlocks;
+    if (accessDenied) message += text::kAccessDenied;
     view.ShowMessage(message, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;

@@ -102,4 +102,9 @@ inline constexpr char kPlaceholderPartBlocks[] =
     "\n\nNothing was sent to the drive: this program carries placeholder part blocks, not the "
     "drive maker's data, and updates only the simulated test drive.";
 
+// Follows kFlashFailed when the system refused a command to a drive with access denied.
+inline constexpr char kAccessDenied[] =
+    "\n\nThe system refused a command to the drive: this program lacks the rights to send it. "
+    "Run it as administrator (under Wine on Linux, as root).";
+
 }  // namespace quorel::text

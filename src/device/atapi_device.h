@@ -48,6 +48,9 @@ struct LastCommandRecord {
   // Refused before anything was sent: a write this build may not make to the addressed drive
   // (PartBlocksAllowedFor), or a length beyond the buffers.
   bool lastRefused = false;
+  // The system refused the command with access denied: the program lacks the rights to send
+  // it (on Linux, the kernel filters such commands for callers without raw I/O rights).
+  bool lastAccessDenied = false;
 };
 
 // Sense data as the record keeps it; valid false when the area held no sense of a known format.

@@ -244,6 +244,7 @@ void AtapiDevice::RecordCommand(const uint8_t* cdb, const SenseTriple& sense, bo
   last.lastAsc = sense.asc;
   last.lastAscq = sense.ascq;
   last.lastRefused = false;
+  last.lastAccessDenied = false;
 }
 
 bool AtapiDevice::Judge(bool good, const SenseTriple& sense, uint32_t transferredBytes) {
@@ -286,6 +287,7 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
     bool const worked = platform().DeviceIoControl(
         driveHandle, win::kIoctlScsiPassThroughDirect, &passThroughRequest,
         sizeof passThroughRequest, &passThroughRequest, sizeof passThroughRequest, &returnedBytes);
+    bool const denied = !worked && platform().GetLastError() == win::kErrorAccessDenied;
     commandTimer.Stop();
 
     uint8_t const status = MaskedStatus(request.ScsiStatus);
@@ -293,6 +295,7 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
                                   ? ParseSense(passThroughRequest.sense, kSenseInfoLength)
                                   : SenseTriple{};
     RecordCommand(cdb, sense, false);
+    last.lastAccessDenied = denied;
     // A driver that reports more than was asked reports nothing trustworthy.
     uint32_t const moved = request.DataTransferLength;
     bool const allMoved = DataBufferFor(direction, lengthBytes, inBuffer, outBuffer) == nullptr ||

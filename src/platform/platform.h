@@ -33,6 +33,7 @@ constexpr uint32_t kPlatformWin32Nt = 2;
 constexpr uint32_t kTokenAdjustPrivileges = 0x20;
 constexpr uint32_t kTokenQuery = 0x8;
 constexpr uint32_t kSePrivilegeEnabled = 2;
+constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorNotAllAssigned = 1300;
 constexpr uint32_t kEwxReboot = 2;
 constexpr uint32_t kEwxForce = 4;

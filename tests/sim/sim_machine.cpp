@@ -768,6 +768,10 @@ bool SimMachine::PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, v
     t_lastError = kErrorInvalidFunction;
     return false;
   }
+  if (letter.restrictedCommands && (request->Cdb[0] == 0x3B || request->Cdb[0] >= 0xC0)) {
+    t_lastError = kErrorAccessDenied;
+    return false;
+  }
   int const direction = request->DataIn <= 2 ? request->DataIn : 2;
   CommandResult const result =
       RunDrive(*letter.drive, request->Cdb, direction, static_cast<uint8_t*>(request->DataBuffer),

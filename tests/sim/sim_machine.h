@@ -71,6 +71,9 @@ struct LetterConfig {
   uint8_t port = 1, pathId = 0, targetId = 0, lun = 0;  // the SCSI address answered
   std::shared_ptr<SimDrive> drive;                      // the device behind \\.\X:, if any
   bool fileSystemMounted = false;  // a lock for exclusive access must ignore the volume
+  // As for a caller without raw I/O rights on Linux: WRITE BUFFER and vendor-specific commands
+  // are refused with access denied before they reach the drive.
+  bool restrictedCommands = false;
 };
 
 // One device an ASPI manager reports.

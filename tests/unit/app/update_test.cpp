@@ -418,7 +418,8 @@ struct FailureCase {
   const char* name;
   int automode;
   int drives;
-  bool emptyBank;  // the bank's size slot holds 0 (a placeholder bank): nothing may be written
+  bool emptyBank;       // the bank's size slot holds 0 (a placeholder bank): nothing may be written
+  bool denied = false;  // the system refuses writes to drive 0 with access denied
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -435,6 +436,8 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
   }
   if (c.emptyBank) {
     package.SetBank(0, 0, 0);
+  } else if (c.denied) {
+    machine.letters[0].restrictedCommands = true;
   } else {
     sim::Fault fault;
     fault.opcode = kOpWriteBuffer;
@@ -450,9 +453,13 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
   EXPECT_EQ(window->JobCount(), c.drives);
   EXPECT_FALSE(window->AllSucceeded());
   ASSERT_EQ(view.dialogs.size(), 1u);
-  EXPECT_EQ(view.dialogs[0].text, text::kFlashFailed);
+  EXPECT_EQ(view.dialogs[0].text,
+            std::string(text::kFlashFailed) + (c.denied ? text::kAccessDenied : ""));
   EXPECT_EQ(view.dialogs[0].kind, MessageKind::Error);
   EXPECT_EQ(view.terminateCount, 1);
+  if (c.denied) {
+    EXPECT_FALSE(Written(*drives[0]));
+  }
   EXPECT_EQ(machine.CountCalls("ExitWindowsEx"), 0);
   if (c.emptyBank) {
     EXPECT_FALSE(Written(*drives[0]));
@@ -465,7 +472,8 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
 INSTANTIATE_TEST_SUITE_P(Update, FailedUpdate,
                          ::testing::Values(FailureCase{"Manual", 0, 1, false},
                                            FailureCase{"AutomaticOneOfTwo", 1, 2, false},
-                                           FailureCase{"EmptyBank", 0, 1, true}),
+                                           FailureCase{"EmptyBank", 0, 1, true},
+                                           FailureCase{"AccessDenied", 1, 2, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Completions during preparation ----
