@@ -32,16 +32,17 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::vector<uint8_t>& block,
                                    bool requireWindowsExe = true);
 
-// How to pack: demo allows a template with placeholder part blocks; requireWindowsExe false
-// (tests packing a host program) skips the check that the template is a Windows executable.
+// How to pack: demo allows a template whose part blocks are not the drive maker's file;
+// requireWindowsExe false (tests packing a host program) skips the check that the template is a
+// Windows executable.
 struct PackOptions {
   bool demo = false;
   bool requireWindowsExe = true;
 };
 
 // quorel-pack [--demo] TEMPLATE PACKAGE.ini OUT: returns the description's warnings. Refuses a
-// template with placeholder part blocks unless options.demo is set. OUT may be none of the
-// inputs.
+// template with placeholder or stand-in part blocks unless options.demo is set. OUT may be none
+// of the inputs.
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
                                    const std::filesystem::path& outPath,
