@@ -18,8 +18,10 @@ inline constexpr std::uintmax_t kMaxTemplateBytes = 64u << 20;
 // The whole file, or PackError naming it; a file larger than maxBytes is refused unread.
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path,
                                    std::uintmax_t maxBytes = kMaxTemplateBytes);
-// Writes `bytes` to `path` through a temporary file beside it; with permissionsFrom, the file
-// gets that file's permissions (a packed flasher stays executable where that matters).
+// Writes `bytes` to `path` through a temporary file of a new, unique name beside it, created
+// exclusively and renamed over `path` when complete, removed on any failure; with
+// permissionsFrom, the file gets that file's permissions (a packed flasher stays executable where
+// that matters).
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissionsFrom = {});
 
@@ -47,6 +49,11 @@ std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
                                    const std::filesystem::path& outPath,
                                    const PackOptions& options = {});
+
+// quorel-pack --make-demo-image REVISION OUT BYTES: writes MakeDemoImage's image to outPath.
+// Refuses (PackError) more bytes than the image area holds.
+void WriteDemoImage(const std::string& revision, const std::filesystem::path& outPath,
+                    std::size_t bytes);
 
 // The description of the one package block in `file`, with the state of its seal and each
 // bank's size and SHA-256 as comments. When imageDir is not empty, each bank's image is written

@@ -443,6 +443,28 @@ TEST(Pack, DumpReportsADamagedBlock) {
   EXPECT_EQ(dump.find("[bank5]"), std::string::npos);
 }
 
+// The temporary file is made anew beside the output: whatever waits at a name another run could
+// use, here a link at the name of the old fixed temporary file, is neither followed nor moved.
+TEST_F(PackFilesTest, WritesNoFileItDidNotCreate) {
+  test::WriteText(dir / "victim", "keep");
+  std::error_code error;
+  std::filesystem::create_symlink(dir / "victim", dir / "out.exe.quorel-pack-tmp", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  WriteFileAtomically(dir / "out.exe", {1, 2, 3});
+  EXPECT_EQ(test::ReadBytes(dir / "victim"), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "out.exe"));
+  EXPECT_EQ(test::ReadBytes(dir / "out.exe"), std::vector<uint8_t>({1, 2, 3}));
+}
+
+TEST_F(PackFilesTest, DemoImageFitsTheImageArea) {
+  const std::vector<std::string> files = Files();
+  EXPECT_NE(Refusal([&] {
+              WriteDemoImage("KM0P", dir / "big.bin", kMiB + 1);
+            }).find("big.bin: an image of 1048577 bytes does not fit the image area"),
+            std::string::npos);
+  EXPECT_EQ(Files(), files);
+}
+
 TEST(DemoImage, CarriesItsRevisionAndIsDeterministic) {
   const std::vector<uint8_t> image = MakeDemoImage("KM0P", kMiB);
   ASSERT_EQ(image.size(), kMiB);
