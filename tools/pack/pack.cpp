@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "demo_image.h"
+#include "package/bytes.h"
 #include "package/layout.h"
 #include "package/seal.h"
 #include "part_blocks.h"
@@ -111,12 +112,6 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ui
 
 namespace {
 
-uint32_t Le(const std::vector<uint8_t>& file, std::size_t at, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | file[at + static_cast<std::size_t>(i)];
-  return value;
-}
-
 // A template must be a whole 32-bit Windows executable that holds the block in an initialised
 // data section, or the packed file would not run, or not read the block it carries.
 void CheckWindowsExecutable(const std::vector<uint8_t>& file, const std::string& name,
@@ -124,21 +119,24 @@ void CheckWindowsExecutable(const std::vector<uint8_t>& file, const std::string&
   const auto fail = [&](const std::string& why) {
     throw PackError(name + ": not a template quorel.exe: " + why);
   };
+  const auto le = [&](uint64_t at, std::size_t bytes) {
+    return ReadLittleEndian(file.data() + at, bytes);
+  };
   if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') fail("no MZ header");
-  const uint64_t pe = Le(file, 0x3C, 4);
-  if (pe + 24 > file.size() || Le(file, pe, 4) != 0x00004550) fail("no PE header");
-  if (Le(file, pe + 4, 2) != 0x014C) fail("not an i386 executable");
-  const uint32_t sections = Le(file, pe + 6, 2);
-  const uint64_t table = pe + 24 + Le(file, pe + 20, 2);
+  const uint64_t pe = le(0x3C, 4);
+  if (pe + 24 > file.size() || le(pe, 4) != 0x00004550) fail("no PE header");
+  if (le(pe + 4, 2) != 0x014C) fail("not an i386 executable");
+  const uint32_t sections = le(pe + 6, 2);
+  const uint64_t table = pe + 24 + le(pe + 20, 2);
   if (sections == 0 || table + 40ull * sections > file.size()) fail("its section table is cut off");
   bool inData = false;
   for (uint32_t i = 0; i < sections; ++i) {
     const uint64_t header = table + 40ull * i;
-    const uint64_t rawSize = Le(file, header + 16, 4);
-    const uint64_t rawStart = Le(file, header + 20, 4);
+    const uint64_t rawSize = le(header + 16, 4);
+    const uint64_t rawStart = le(header + 20, 4);
     if (rawStart + rawSize > file.size()) fail("a section reaches past the end of the file");
     constexpr uint32_t kInitialisedData = 0x40;
-    if ((Le(file, header + 36, 4) & kInitialisedData) != 0 && rawStart <= blockOffset &&
+    if ((le(header + 36, 4) & kInitialisedData) != 0 && rawStart <= blockOffset &&
         blockOffset + layout::kBlockBytes <= rawStart + rawSize) {
       inData = true;
     }

@@ -8,6 +8,7 @@
 #include "block.h"
 #include "description.h"
 #include "flash/part_table.h"
+#include "package/bytes.h"
 #include "package/sha256.h"
 
 namespace quorel::pack {
@@ -38,9 +39,8 @@ std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
     // The tag alone may also be a text of some program; the whole record must hold.
     PartBlockOrigin record;
     std::memcpy(&record, file.data() + at, sizeof record);
-    const uint8_t* dataBytes = file.data() + at + offsetof(PartBlockOrigin, dataBytes);
     const uint32_t bytes =
-        dataBytes[0] | dataBytes[1] << 8 | dataBytes[2] << 16 | uint32_t{dataBytes[3]} << 24;
+        ReadLittleEndian(file.data() + at + offsetof(PartBlockOrigin, dataBytes), 4);
     if (record.kind > static_cast<uint8_t>(PartBlockKind::StandIn) || record.reserved[0] != 0 ||
         record.reserved[1] != 0 || record.reserved[2] != 0 || bytes != kPartBlockDataBytes) {
       continue;
