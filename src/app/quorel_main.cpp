@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "device/compat.h"
 #include "flash/part_table.h"
+#include "package/bytes.h"
 
 namespace quorel {
 
@@ -23,16 +24,10 @@ constexpr int kDiscCheckRounds = 5;
 constexpr uint8_t kSenseNotReady = 0x02;
 constexpr uint8_t kAscMediumNotPresent = 0x3A;
 
-// A fixed-width field of an entry as a text, even if its terminating zero is missing.
-template <size_t N>
-std::string Field(const char (&field)[N]) {
-  return std::string(field, strnlen(field, N));
-}
-
 std::string ListLine(const DeviceEntry& entry) {
-  const std::string root = Field(entry.rootPath);
-  const std::string ident = Field(entry.identText);
-  const std::string revision = Field(entry.revision);
+  const std::string root = FixedFieldText(entry.rootPath);
+  const std::string ident = FixedFieldText(entry.identText);
+  const std::string revision = FixedFieldText(entry.revision);
   char line[96];
   std::snprintf(line, sizeof line, text::kListLineFormat, entry.adapter, entry.path, entry.target,
                 entry.lun, root.c_str(), ident.c_str(), revision.c_str());
@@ -243,7 +238,7 @@ void TQuorelMain::cboDrivesChange() {
   view.SetText(Control::lblUpdateMsg, text::kWillBeUpdated);
   view.SetColor(Control::lblUpdateMsg, kColorBlack);
   view.SetText(Control::lblNewFW, package.NewRevisionText(entry->bankIndex));
-  view.SetText(Control::lblOldFW, Field(entry->revision));
+  view.SetText(Control::lblOldFW, FixedFieldText(entry->revision));
   listEngine->SelectDevice(static_cast<int16_t>(selected));
 }
 

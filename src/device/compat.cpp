@@ -4,18 +4,19 @@
 #include <cstddef>
 #include <string>
 
+#include "package/bytes.h"
 #include "package/layout.h"
 
 namespace quorel {
 namespace {
 
 // A working text: the field's characters up to its first zero, at most maxChars of them (a
-// "%.Ns" conversion). A failure while forming it leaves the text empty.
+// "%.Ns" conversion). Unlike FixedFieldText it takes a null field and never throws: a missing
+// field or a failure while forming the text leaves it empty.
 std::string Working(const char* field, std::size_t maxChars) noexcept {
   try {
     if (field == nullptr) return {};
-    const char* end = std::find(field, field + maxChars, '\0');
-    return std::string(field, end);
+    return FixedFieldText(field, maxChars);
   } catch (...) {
     return {};
   }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "package/bytes.h"
 #include "package/layout.h"
 #include "platform/platform.h"
 
@@ -15,14 +16,6 @@ namespace quorel {
 namespace {
 
 using namespace layout;
-
-// The characters of one field from byte `from` up to the first zero, never past the field's
-// end, so that a field without its zero cannot carry a conversion into the next field.
-std::string FieldChars(const uint8_t* block, const Field& field, std::size_t from = 0) {
-  const char* begin = reinterpret_cast<const char*>(block + field.offset) + from;
-  const char* end = reinterpret_cast<const char*>(block + field.offset) + field.width;
-  return std::string(begin, std::find(begin, end, '\0'));
-}
 
 // The standard decimal conversion of a long, as 32-bit Windows performs it: values beyond the
 // 32-bit range saturate.
@@ -33,15 +26,16 @@ int32_t ConvertDecimal(const std::string& text) {
 }
 
 // A setting converts from its last character: only that one counts, a digit as its value and
-// anything else as 0. An empty field reads as 0.
+// anything else as 0. An empty field reads as 0. Neither reads past its field, so that a field
+// without its zero cannot carry a conversion into the next field.
 long SettingValue(const uint8_t* block, const Field& field) {
-  const std::string text = FieldChars(block, field);
+  const std::string text = FixedFieldText(block + field.offset, field.width);
   if (text.empty()) return 0;
   return ConvertDecimal(text.substr(text.size() - 1));
 }
 
 int32_t SlotValue(const uint8_t* block, const Field& slot) {
-  return ConvertDecimal(FieldChars(block, slot, slot.key.size()));
+  return ConvertDecimal(FixedFieldText(block + slot.ValueOffset(), slot.width - slot.key.size()));
 }
 
 bool ValidBank(int bank) {

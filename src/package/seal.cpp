@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "package/bytes.h"
 #include "package/layout.h"
 #include "package/sha256.h"
 
@@ -38,8 +39,7 @@ constexpr std::array<uint8_t, kMarkerBytes> kInvertedMarker = InvertedMarker();
 constinit Record kSealRecord = EmptyRecord();
 
 uint32_t Version(const uint8_t* record) {
-  const uint8_t* at = record + kVersionOffset;
-  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+  return ReadLittleEndian(record + kVersionOffset, 4);
 }
 
 void PutVersion(uint8_t* record, uint32_t version) {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "package/bytes.h"
 #include "package/package_view.h"
 #include "package/seal.h"
 #include "package/sha256.h"
@@ -43,12 +44,6 @@ std::string TenDigits(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "%010lu", static_cast<unsigned long>(value));
   return text;
-}
-
-// The zero-terminated text at `at`, never longer than `width` bytes.
-std::string TextAt(const uint8_t* at, std::size_t width) {
-  const auto* begin = reinterpret_cast<const char*>(at);
-  return std::string(begin, std::find(begin, begin + width, '\0'));
 }
 
 Rule PlaceholderRule(int bank, int entry) {
@@ -201,15 +196,10 @@ std::vector<std::size_t> FindBlocks(const std::vector<uint8_t>& file, BlockKind 
   const std::string_view anchor =
       kind == BlockKind::Template ? std::string_view(kImagePlaceholder) : kTableKey.key;
   const std::size_t anchorOffset = kind == BlockKind::Template ? kImageOffset : kTableKey.offset;
-  const std::boyer_moore_horspool_searcher searcher(anchor.begin(), anchor.end());
 
   std::vector<std::size_t> found;
-  auto from = file.begin();
-  while (true) {
-    const auto hit = std::search(from, file.end(), searcher);
-    if (hit == file.end()) break;
-    from = hit + 1;
-    const auto at = static_cast<std::size_t>(hit - file.begin());
+  for (const std::size_t at :
+       FindAll(file, reinterpret_cast<const uint8_t*>(anchor.data()), anchor.size())) {
     if (at < anchorOffset || at - anchorOffset + kBlockBytes > file.size()) continue;
     const uint8_t* block = file.data() + (at - anchorOffset);
     if (!KeysInPlace(block)) continue;
@@ -249,7 +239,7 @@ ReadBack ReadBlock(const uint8_t* block) {
 
   PackageDescription& d = back.description;
   for (int t = 0; t < kTextCount; ++t) {
-    d.texts[t] = TextAt(block + kTexts[t].offset, kTexts[t].width);
+    d.texts[t] = FixedFieldText(block + kTexts[t].offset, kTexts[t].width);
   }
   const PackageSettings settings = view.ReadSettings();
   const uint8_t values[kDescribedSettings] = {
@@ -263,13 +253,13 @@ ReadBack ReadBlock(const uint8_t* block) {
     bank.image = "bank" + std::to_string(b + 1) + ".bin";
     const BankImage image = view.Bank(b);
     if (image.startBytes >= 0) bank.start = static_cast<uint32_t>(image.startBytes);
-    bank.newRevision = TextAt(block + kNewRevisionSlots[b].ValueOffset(),
-                              kNewRevisionSlots[b].MaxValueChars() + 1);
+    bank.newRevision = FixedFieldText(block + kNewRevisionSlots[b].ValueOffset(),
+                                      kNewRevisionSlots[b].MaxValueChars() + 1);
     for (int e = 0; e < kEntriesPerBank; ++e) {
       const uint8_t* at = block + EntryOffset(b, e);
       std::string texts[kEntryFieldCount];
       for (int f = 0; f < kEntryFieldCount; ++f) {
-        texts[f] = TextAt(at + kEntryFields[f].offset, kEntryFields[f].width);
+        texts[f] = FixedFieldText(at + kEntryFields[f].offset, kEntryFields[f].width);
       }
       const Rule rule = {texts[0], texts[1], texts[2], texts[3]};
       if (!SameRule(rule, PlaceholderRule(b, e))) bank.rules[e] = rule;

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "demo_image.h"
 #include "pack.h"
 #include "package/layout.h"
 
@@ -18,13 +17,14 @@ constexpr char kUsage[] =
     "       quorel-pack --make-demo-image REVISION OUT.bin [BYTES]\n"
     "\n"
     "The first form writes OUT.exe: a copy of the template with its package block filled from\n"
-    "the description, and sealed. A template built with the placeholder part blocks (not the\n"
-    "drive maker's data) updates only the simulated test drive; it is packed only with --demo.\n"
+    "the description, and sealed. A template built with the placeholder or stand-in part\n"
+    "blocks (not the drive maker's data) updates only the simulated test drive; it is packed\n"
+    "only with --demo.\n"
     "--dump prints a flasher's package as a description, with its seal (sealed, digest\n"
     "verified / sealed, DIGEST MISMATCH / unsealed), each bank image's size and SHA-256 and\n"
     "which part blocks it carries, and writes the images to IMAGE_DIR when given.\n"
-    "--make-demo-image writes a synthetic image (1 MiB unless BYTES is given) that the\n"
-    "simulated drive installs as REVISION.\n";
+    "--make-demo-image writes a synthetic image (1 MiB unless BYTES is given, and at most\n"
+    "1 MiB, the image area) that the simulated drive installs as REVISION.\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -50,7 +50,7 @@ int Run(const std::vector<std::string>& args) {
       bytes = std::strtoul(args[3].c_str(), &end, 10);
       if (*end != '\0' || bytes == 0) return Usage();
     }
-    WriteFileAtomically(args[2], MakeDemoImage(args[1], bytes));
+    WriteDemoImage(args[1], args[2], bytes);
     return 0;
   }
   const bool demo = !args.empty() && args[0] == "--demo";

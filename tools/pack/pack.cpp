@@ -1,8 +1,17 @@
 #include "pack.h"
 
-#include <fstream>
-#include <string_view>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string_view>
+#include <utility>
+
+#include "demo_image.h"
+#include "package/bytes.h"
 #include "package/layout.h"
 #include "package/seal.h"
 #include "part_blocks.h"
@@ -30,6 +39,40 @@ std::string SealLine(const std::vector<uint8_t>& file, std::size_t blockOffset) 
   return "seal record DAMAGED";
 }
 
+// A temporary file beside `target`, created by this run alone: a name that exists already, or a
+// link placed there, is never opened. Removed again unless the path is cleared.
+struct TempFile {
+  explicit TempFile(const std::filesystem::path& target) {
+    static unsigned counter = 0;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path = target;
+      path += ".quorel-pack-" + std::to_string(random()) + "-" + std::to_string(++counter);
+#ifdef _WIN32
+      fd = ::_wopen(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+#else
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+#endif
+      if (fd >= 0 || errno != EEXIST) break;
+    }
+    if (fd < 0) {
+      const std::string why = std::strerror(errno);
+      path.clear();
+      throw PackError(target.string() + ": cannot create a temporary file beside it: " + why);
+    }
+  }
+  ~TempFile() {
+    if (fd >= 0) ::close(fd);
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove(path, ignored);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  std::filesystem::path path;
+  int fd = -1;
+};
+
 }  // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
@@ -46,40 +89,28 @@ std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, std::uintm
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissionsFrom) {
-  std::filesystem::path temp = path;
-  temp += ".quorel-pack-tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      throw PackError(path.string() + ": cannot write");
-    }
+  TempFile temp(path);
+  const uint8_t* at = bytes.data();
+  for (std::size_t left = bytes.size(); left > 0;) {
+    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(left, 1u << 20));
+    const auto written = ::write(temp.fd, at, chunk);
+    if (written <= 0) throw PackError(path.string() + ": cannot write");
+    at += written;
+    left -= static_cast<std::size_t>(written);
   }
+  if (::close(std::exchange(temp.fd, -1)) != 0) throw PackError(path.string() + ": cannot write");
   std::error_code error;
   if (!permissionsFrom.empty()) {
     const auto permissions = std::filesystem::status(permissionsFrom, error).permissions();
-    if (!error) std::filesystem::permissions(temp, permissions, error);
+    if (!error) std::filesystem::permissions(temp.path, permissions, error);
     error.clear();  // the permissions are a convenience, not a condition
   }
-  std::filesystem::rename(temp, path, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw PackError(path.string() + ": cannot write: " + error.message());
-  }
+  std::filesystem::rename(temp.path, path, error);
+  if (error) throw PackError(path.string() + ": cannot write: " + error.message());
+  temp.path.clear();
 }
 
 namespace {
-
-uint32_t Le(const std::vector<uint8_t>& file, std::size_t at, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | file[at + static_cast<std::size_t>(i)];
-  return value;
-}
 
 // A template must be a whole 32-bit Windows executable that holds the block in an initialised
 // data section, or the packed file would not run, or not read the block it carries.
@@ -88,21 +119,24 @@ void CheckWindowsExecutable(const std::vector<uint8_t>& file, const std::string&
   const auto fail = [&](const std::string& why) {
     throw PackError(name + ": not a template quorel.exe: " + why);
   };
+  const auto le = [&](uint64_t at, std::size_t bytes) {
+    return ReadLittleEndian(file.data() + at, bytes);
+  };
   if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') fail("no MZ header");
-  const uint64_t pe = Le(file, 0x3C, 4);
-  if (pe + 24 > file.size() || Le(file, pe, 4) != 0x00004550) fail("no PE header");
-  if (Le(file, pe + 4, 2) != 0x014C) fail("not an i386 executable");
-  const uint32_t sections = Le(file, pe + 6, 2);
-  const uint64_t table = pe + 24 + Le(file, pe + 20, 2);
+  const uint64_t pe = le(0x3C, 4);
+  if (pe + 24 > file.size() || le(pe, 4) != 0x00004550) fail("no PE header");
+  if (le(pe + 4, 2) != 0x014C) fail("not an i386 executable");
+  const uint32_t sections = le(pe + 6, 2);
+  const uint64_t table = pe + 24 + le(pe + 20, 2);
   if (sections == 0 || table + 40ull * sections > file.size()) fail("its section table is cut off");
   bool inData = false;
   for (uint32_t i = 0; i < sections; ++i) {
     const uint64_t header = table + 40ull * i;
-    const uint64_t rawSize = Le(file, header + 16, 4);
-    const uint64_t rawStart = Le(file, header + 20, 4);
+    const uint64_t rawSize = le(header + 16, 4);
+    const uint64_t rawStart = le(header + 20, 4);
     if (rawStart + rawSize > file.size()) fail("a section reaches past the end of the file");
     constexpr uint32_t kInitialisedData = 0x40;
-    if ((Le(file, header + 36, 4) & kInitialisedData) != 0 && rawStart <= blockOffset &&
+    if ((le(header + 36, 4) & kInitialisedData) != 0 && rawStart <= blockOffset &&
         blockOffset + layout::kBlockBytes <= rawStart + rawSize) {
       inData = true;
     }
@@ -166,6 +200,16 @@ std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
   CheckPartBlocks(packed, templatePath.string(), options.demo);
   WriteFileAtomically(outPath, packed, templatePath);
   return description.warnings;
+}
+
+void WriteDemoImage(const std::string& revision, const std::filesystem::path& outPath,
+                    std::size_t bytes) {
+  if (bytes > layout::kImageBytes) {
+    throw PackError(outPath.string() + ": an image of " + std::to_string(bytes) +
+                    " bytes does not fit the image area of " + std::to_string(layout::kImageBytes) +
+                    " bytes");
+  }
+  WriteFileAtomically(outPath, MakeDemoImage(revision, bytes));
 }
 
 std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileName,

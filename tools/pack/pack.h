@@ -18,8 +18,10 @@ inline constexpr std::uintmax_t kMaxTemplateBytes = 64u << 20;
 // The whole file, or PackError naming it; a file larger than maxBytes is refused unread.
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path,
                                    std::uintmax_t maxBytes = kMaxTemplateBytes);
-// Writes `bytes` to `path` through a temporary file beside it; with permissionsFrom, the file
-// gets that file's permissions (a packed flasher stays executable where that matters).
+// Writes `bytes` to `path` through a temporary file of a new, unique name beside it, created
+// exclusively and renamed over `path` when complete, removed on any failure; with
+// permissionsFrom, the file gets that file's permissions (a packed flasher stays executable where
+// that matters).
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissionsFrom = {});
 
@@ -32,20 +34,26 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::vector<uint8_t>& block,
                                    bool requireWindowsExe = true);
 
-// How to pack: demo allows a template with placeholder part blocks; requireWindowsExe false
-// (tests packing a host program) skips the check that the template is a Windows executable.
+// How to pack: demo allows a template whose part blocks are not the drive maker's file;
+// requireWindowsExe false (tests packing a host program) skips the check that the template is a
+// Windows executable.
 struct PackOptions {
   bool demo = false;
   bool requireWindowsExe = true;
 };
 
 // quorel-pack [--demo] TEMPLATE PACKAGE.ini OUT: returns the description's warnings. Refuses a
-// template with placeholder part blocks unless options.demo is set. OUT may be none of the
-// inputs.
+// template with placeholder or stand-in part blocks unless options.demo is set. OUT may be none
+// of the inputs.
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
                                    const std::filesystem::path& descriptionPath,
                                    const std::filesystem::path& outPath,
                                    const PackOptions& options = {});
+
+// quorel-pack --make-demo-image REVISION OUT BYTES: writes MakeDemoImage's image to outPath.
+// Refuses (PackError) more bytes than the image area holds.
+void WriteDemoImage(const std::string& revision, const std::filesystem::path& outPath,
+                    std::size_t bytes);
 
 // The description of the one package block in `file`, with the state of its seal and each
 // bank's size and SHA-256 as comments. When imageDir is not empty, each bank's image is written

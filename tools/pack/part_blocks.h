@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "device/write_guard.h"
+
 namespace quorel::pack {
 
 struct PartBlocks {
-  bool placeholder = true;  // the source tree's placeholder, not the drive maker's data
-  std::string sha256;       // of the embedded bytes, 64 lower-case hexadecimal digits
+  PartBlockKind kind = PartBlockKind::Placeholder;
+  std::string sha256;  // of the embedded bytes, 64 lower-case hexadecimal digits
 };
 
 // The record in `file`; nothing when there is none. PackError (naming fileName) when it occurs
@@ -18,8 +20,8 @@ struct PartBlocks {
 std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
                                          const std::string& fileName);
 
-// Refuses (PackError) to pack a template whose part blocks are the placeholder, or unknown,
-// unless the result is declared a demo.
+// Refuses (PackError) to pack a template whose part blocks are not the drive maker's file
+// (the placeholder, stand-in bytes, or unknown), unless the result is declared a demo.
 void CheckPartBlocks(const std::vector<uint8_t>& templateFile, const std::string& templateName,
                      bool demo);
 

@@ -1,8 +1,9 @@
 # quorel.exe built with a stand-in for the drive maker's part blocks: 17,850 random bytes
-# (scripts/test makes them and builds the win32-standin preset). quorel-pack packs it without
-# --demo and --dump names the file's SHA-256, while the placeholder build is refused without
-# --demo. The update then sends the drive exactly entry 19's part block (flash part BF D8 00 05):
-# its 6-byte table entry, then the 1,234 bytes at offset 14,416 of the file.
+# (scripts/test makes them and builds the win32-standin preset). quorel-pack refuses it, as it
+# refuses the placeholder build, without --demo, and --dump names the kind. Like the placeholder
+# build it writes only the simulated test drive; the update then sends that drive exactly entry
+# 19's part block (flash part BF D8 00 05): its 6-byte table entry, then the 1,234 bytes at
+# offset 14,416 of the file.
 standin=${E2E_STANDIN_WIN32:-}
 if [ -z "$standin" ] || [ ! -f "$standin/src/app/win32/quorel.exe" ]; then
   fail "no stand-in build: build the win32-standin preset's quorel target, as scripts/test does"
@@ -14,17 +15,21 @@ blocks=$(sed -n 's/^QUOREL_PART_BLOCKS:FILEPATH=//p' "$standin/CMakeCache.txt")
 if E2E_DEMO='' make_package refused REBOOT=0 2>/dev/null; then
   fail "quorel-pack packed the placeholder build without --demo"
 fi
-E2E_TEMPLATE=$standin/src/app/win32/quorel.exe E2E_DEMO='' use_package standin REBOOT=0 ||
-  { fail "quorel-pack refused the stand-in build"; return 0; }
+if E2E_TEMPLATE=$standin/src/app/win32/quorel.exe E2E_DEMO='' make_package refused-standin \
+  REBOOT=0 2>/dev/null; then
+  fail "quorel-pack packed the stand-in build without --demo"
+fi
+E2E_TEMPLATE=$standin/src/app/win32/quorel.exe use_package standin REBOOT=0 ||
+  { fail "quorel-pack refused the stand-in build with --demo"; return 0; }
 expect_eq "$("$E2E_PACK" --dump "$E2E_WORK/pkg/standin.exe" | grep '^; part blocks')" \
-  "; part blocks: the drive maker's file, SHA-256 $(sha256sum "$blocks" | cut -d' ' -f1)" \
+  "; part blocks: stand-in, not the drive maker's data (updates only the simulated test drive)" \
   "the dump's part blocks"
 
 sim_scenario <<'INI'
 [drive1]
 address = 1:0:0
 revision = KM01
-vendor_specific = 2004/01/14
+vendor_specific = "QUOREL SIM DRIVE"
 INI
 start_quorel
 start_ready_window || return 0

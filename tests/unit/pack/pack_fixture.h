@@ -66,10 +66,10 @@ inline std::string ShippedDescription() {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// The part-block record a build generates, saying the part blocks are the placeholder or not.
-inline std::vector<uint8_t> PartBlockRecord(bool placeholder) {
+// The part-block record a build generates, saying which kind of part blocks it carries.
+inline std::vector<uint8_t> PartBlockRecord(PartBlockKind kind) {
   PartBlockOrigin record = kPartBlockOrigin;
-  record.kind = placeholder ? 1 : 0;
+  record.kind = static_cast<uint8_t>(kind);
   const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
   return std::vector<uint8_t>(bytes, bytes + sizeof record);
 }
@@ -82,7 +82,8 @@ constexpr std::size_t kPeHeader = 0x40, kSectionHeader = 0x58, kPeHeaderBytes = 
 // before the block on, the junk begins with a minimal i386 PE header whose one section,
 // initialised data, holds the rest of the file.
 inline std::vector<uint8_t> TemplateFile(
-    std::size_t before = 4099, const std::vector<uint8_t>& partBlocks = PartBlockRecord(false)) {
+    std::size_t before = 4099,
+    const std::vector<uint8_t>& partBlocks = PartBlockRecord(PartBlockKind::Maker)) {
   std::vector<uint8_t> file;
   for (std::size_t i = 0; i < before; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
   const uint8_t* block = PackageView::Embedded().Bytes();

@@ -338,19 +338,21 @@ TEST_F(PackFilesTest, RefusalsWriteNothing) {
 // The build's record says which part blocks it carries: generated with the data.
 TEST(PartBlocks, BuildRecordsWhatItEmbedded) {
   const std::string digest = Sha256Hex(PartBlockData, kPartBlockDataBytes);
-  const std::optional<PartBlocks> found = FindPartBlocks(test::PartBlockRecord(true), "r");
+  const std::optional<PartBlocks> found =
+      FindPartBlocks(test::PartBlockRecord(PartBlockKind::Placeholder), "r");
   ASSERT_TRUE(found);
   EXPECT_EQ(found->sha256, digest);
   const std::vector<uint8_t> placeholder = ReadWholeFile(std::filesystem::path(QUOREL_SOURCE_DIR) /
                                                          "src/flash/part_blocks.placeholder.bin");
-  EXPECT_EQ(kPartBlockOrigin.kind,
-            Sha256Hex(placeholder.data(), placeholder.size()) == digest);
+  EXPECT_EQ(kPartBlockOrigin.kind, Sha256Hex(placeholder.data(), placeholder.size()) == digest);
 }
 
-// A template with placeholder part blocks, or with none known, is packed only as a demo; the
-// dump says which part blocks a flasher carries.
-TEST_F(PackFilesTest, PlaceholderPartBlocksArePackedOnlyForADemo) {
-  const std::vector<uint8_t> maker = test::PartBlockRecord(false);
+// A template with placeholder or stand-in part blocks, or with none known, is packed only as a
+// demo; the dump says which part blocks a flasher carries.
+TEST_F(PackFilesTest, PartBlocksOtherThanTheMakersArePackedOnlyForADemo) {
+  const std::vector<uint8_t> maker = test::PartBlockRecord(PartBlockKind::Maker);
+  const std::vector<uint8_t> placeholder = test::PartBlockRecord(PartBlockKind::Placeholder);
+  const std::vector<uint8_t> standIn = test::PartBlockRecord(PartBlockKind::StandIn);
   std::vector<uint8_t> twice = maker;
   twice.insert(twice.end(), maker.begin(), maker.end());
   const std::string digest = FindPartBlocks(maker, "r")->sha256;
@@ -361,9 +363,13 @@ TEST_F(PackFilesTest, PlaceholderPartBlocksArePackedOnlyForADemo) {
     std::string outcome;  // the refusal's text after the file name, or the dump's line
   } cases[] = {
       {"maker", maker, false, "; part blocks: the drive maker's file, SHA-256 " + digest},
-      {"placeholder", test::PartBlockRecord(true), false,
+      {"maker, demo", maker, true, "; part blocks: the drive maker's file, SHA-256 " + digest},
+      {"placeholder", placeholder, false,
        ": it carries the placeholder part blocks, not the drive maker's data"},
-      {"placeholder, demo", test::PartBlockRecord(true), true, "; part blocks: placeholder"},
+      {"placeholder, demo", placeholder, true, "; part blocks: placeholder, not the drive maker's"},
+      {"stand-in", standIn, false,
+       ": it carries the stand-in part blocks, not the drive maker's data"},
+      {"stand-in, demo", standIn, true, "; part blocks: stand-in, not the drive maker's"},
       {"unknown", {}, false, ": no part-block record found"},
       {"unknown, demo", {}, true, "; part blocks: unknown"},
       {"twice", twice, true, ": its part-block record occurs 2 times"},
@@ -435,6 +441,28 @@ TEST(Pack, DumpReportsADamagedBlock) {
   EXPECT_NE(dump.find("; The package is damaged: "), std::string::npos) << dump;
   EXPECT_NE(dump.find("[bank4]"), std::string::npos);
   EXPECT_EQ(dump.find("[bank5]"), std::string::npos);
+}
+
+// The temporary file is made anew beside the output: whatever waits at a name another run could
+// use, here a link at the name of the old fixed temporary file, is neither followed nor moved.
+TEST_F(PackFilesTest, WritesNoFileItDidNotCreate) {
+  test::WriteText(dir / "victim", "keep");
+  std::error_code error;
+  std::filesystem::create_symlink(dir / "victim", dir / "out.exe.quorel-pack-tmp", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  WriteFileAtomically(dir / "out.exe", {1, 2, 3});
+  EXPECT_EQ(test::ReadBytes(dir / "victim"), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "out.exe"));
+  EXPECT_EQ(test::ReadBytes(dir / "out.exe"), std::vector<uint8_t>({1, 2, 3}));
+}
+
+TEST_F(PackFilesTest, DemoImageFitsTheImageArea) {
+  const std::vector<std::string> files = Files();
+  EXPECT_NE(Refusal([&] {
+              WriteDemoImage("KM0P", dir / "big.bin", kMiB + 1);
+            }).find("big.bin: an image of 1048577 bytes does not fit the image area"),
+            std::string::npos);
+  EXPECT_EQ(Files(), files);
 }
 
 TEST(DemoImage, CarriesItsRevisionAndIsDeterministic) {
