@@ -1,7 +1,6 @@
 #include "app/quorel_main.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
