@@ -1,5 +1,5 @@
 # Turns the 17,850-byte part-block file IN into C++ constant data (OUT): the array
-# quorel::PartBlockData and the record quorel::kPartBlockOrigin, which gives IN's kind
+# quorel::kEmbeddedPartBlocks: the record, which gives IN's kind
 # (PartBlockKind: 1 the source tree's placeholder, compared by content; 2 stand-in bytes of a
 # test build, STANDIN true; 0 the drive maker's file) and IN's SHA-256.
 file(READ ${IN} hex HEX)
@@ -19,4 +19,4 @@ else()
 endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," digestBytes "${digest}")
 
-file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include <cstdint>\n\n#include \"flash/part_table.h\"\n\nnamespace quorel {\nextern const std::uint8_t PartBlockData[${bytes}] = {\n${body}\n};\n\n[[gnu::used]] extern const PartBlockOrigin kPartBlockOrigin = {\n    \"QUOREL PARTBLKS\", ${kind}, {0, 0, 0},\n    {${digestBytes}},\n    ${bytes}};\n}  // namespace quorel\n")
+file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include \"device/write_guard.h\"\n\nnamespace quorel {\n[[gnu::used]] extern const EmbeddedPartBlocks kEmbeddedPartBlocks = {\n    {\"QUOREL PARTBLKS\", ${kind}, {0, 0, 0},\n     {${digestBytes}},\n     ${bytes}},\n    {\n${body}\n}};\n}  // namespace quorel\n")

@@ -77,8 +77,10 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   // The part blocks lie outside the block, so no seal covers them: they must still be the bytes
   // the build embedded, whether the package is sealed or not.
   const seal::State sealState = package.Seal();
-  const bool damaged = sealState == seal::State::Mismatch ||
-                       !PartBlocksIntact(PartBlockData, kPartBlockDataBytes, kPartBlockOrigin);
+  const PartBlockSource& partBlocks = ActivePartBlocks();
+  const bool damaged =
+      sealState == seal::State::Mismatch ||
+      !PartBlocksIntact(partBlocks.data, kPartBlockDataBytes, *partBlocks.origin);
   if (damaged || sealState == seal::State::Unreadable) {
     view.ShowMessage(damaged ? text::kPackageDigestMismatch : text::kPackageSealUnreadable,
                      MessageKind::Error, MessageButtons::Ok);

@@ -4,8 +4,20 @@
 
 namespace quorel {
 
+namespace {
+PartBlockSource g_active{kEmbeddedPartBlocks.data, &kEmbeddedPartBlocks.origin};
+}  // namespace
+
+const PartBlockSource& ActivePartBlocks() {
+  return g_active;
+}
+
+void UsePartBlocks(const PartBlockSource& source) {
+  g_active = source;
+}
+
 bool PartBlocksAllowedFor(const char* vendorSpecific) {
-  if (kPartBlockOrigin.kind == static_cast<uint8_t>(PartBlockKind::Maker)) return true;
+  if (g_active.origin->kind == static_cast<uint8_t>(PartBlockKind::Maker)) return true;
   return vendorSpecific != nullptr && std::memcmp(vendorSpecific, kSimulatedDriveMarker, 16) == 0;
 }
 

@@ -3,6 +3,7 @@
 // made-up part block may not start again.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quorel {
@@ -26,15 +27,38 @@ struct PartBlockOrigin {
 };
 static_assert(sizeof(PartBlockOrigin) == 56);
 inline constexpr char kPartBlockOriginTag[16] = "QUOREL PARTBLKS";
-extern const PartBlockOrigin kPartBlockOrigin;
+
+// The part blocks' length: the 20 distinct blocks of the flash part table.
+constexpr uint32_t kPartBlockDataBytes = 17850;
+
+// What the build embeds: the record, and right after it the bytes it describes, so that a
+// reader of the executable finds the part blocks through their record.
+struct EmbeddedPartBlocks {
+  PartBlockOrigin origin;
+  uint8_t data[kPartBlockDataBytes];
+};
+static_assert(offsetof(EmbeddedPartBlocks, data) == sizeof(PartBlockOrigin));
+extern const EmbeddedPartBlocks kEmbeddedPartBlocks;
+inline const PartBlockOrigin& kPartBlockOrigin = kEmbeddedPartBlocks.origin;
+inline const uint8_t (&PartBlockData)[kPartBlockDataBytes] = kEmbeddedPartBlocks.data;
+
+// The part blocks the program sends, and the record that says what they are: the build's own,
+// unless a front end that reads them from a flasher file installs those, once, before any drive
+// is touched. The program checks them against the record at start-up.
+struct PartBlockSource {
+  const uint8_t* data;  // kPartBlockDataBytes bytes
+  const PartBlockOrigin* origin;
+};
+const PartBlockSource& ActivePartBlocks();
+void UsePartBlocks(const PartBlockSource& source);
 
 // The simulated test drive's INQUIRY bytes 36-51 (vendor specific), an answer no real drive
 // gives.
 inline constexpr char kSimulatedDriveMarker[17] = "QUOREL SIM DRIVE";
 
-// Whether this build may write to a drive whose INQUIRY bytes 36-51 are vendorSpecific (16
-// bytes): a build with the maker's part blocks any drive, every other build only the simulated
-// test drive.
+// Whether the program may write to a drive whose INQUIRY bytes 36-51 are vendorSpecific (16
+// bytes): with the maker's part blocks (ActivePartBlocks) any drive, with any others only the
+// simulated test drive.
 bool PartBlocksAllowedFor(const char* vendorSpecific);
 
 }  // namespace quorel

@@ -13,7 +13,6 @@
 namespace quorel {
 
 constexpr int kFlashPartCount = 25;
-constexpr uint32_t kPartBlockDataBytes = 17850;
 
 inline constexpr uint8_t FlashPartTable[kFlashPartCount][6] = {
     {0xDA, 0xC8, 0x00, 0x00, 0x01, 0x3A}, {0xBF, 0xB4, 0x00, 0x00, 0x01, 0xC4},
@@ -34,8 +33,6 @@ inline constexpr uint8_t FlashPartTable[kFlashPartCount][6] = {
 inline constexpr uint8_t PartBlockGroups[kFlashPartCount] = {
     0, 1, 2, 2, 3, 4, 5, 6, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 17, 17, 17, 18, 19};
 
-// The part-block payload, supplied with the program's constant data at build time.
-extern const std::uint8_t PartBlockData[kPartBlockDataBytes];
 
 // Length in bytes of entry's part block.
 constexpr uint32_t PartBlockLength(int entry) {
