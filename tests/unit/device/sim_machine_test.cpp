@@ -150,8 +150,8 @@ TEST(SimMachine, EnginesOnSeveralThreadsAtOnce) {
 // at once; and work nobody pumps is dropped, its worker returning without it.
 TEST(HostDispatcher, DestructionWaitsForTheWorkersInside) {
   for (int round = 0; round < 200; ++round) {
-    auto dispatcher = std::make_unique<sim::HostDispatcher>();
-    sim::HostDispatcher* const d = dispatcher.get();
+    auto dispatcher = std::make_unique<HostDispatcher>();
+    HostDispatcher* const d = dispatcher.get();
     std::atomic<bool> ran{false};
     Thread worker([d, &ran] { d->RunOnUiThread([&ran] { ran = true; }); });
     ASSERT_TRUE(d->PumpUntil([&] { return ran.load(); }));
@@ -159,8 +159,8 @@ TEST(HostDispatcher, DestructionWaitsForTheWorkersInside) {
     worker.Join();
   }
 
-  auto dispatcher = std::make_unique<sim::HostDispatcher>();
-  sim::HostDispatcher* const d = dispatcher.get();
+  auto dispatcher = std::make_unique<HostDispatcher>();
+  HostDispatcher* const d = dispatcher.get();
   std::atomic<bool> ran{false}, returned{false};
   Thread worker([d, &ran, &returned] {
     d->RunOnUiThread([&ran] { ran = true; });
