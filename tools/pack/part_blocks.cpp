@@ -49,6 +49,7 @@ std::optional<PartBlocks> FindPartBlocks(const std::vector<uint8_t>& file,
     PartBlocks blocks;
     blocks.kind = static_cast<PartBlockKind>(record.kind);
     blocks.sha256 = DigestHex(std::to_array(record.sha256));
+    blocks.offset = at;
     found = blocks;
   }
   if (count > 1) {

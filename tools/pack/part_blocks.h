@@ -1,6 +1,7 @@
 // Which part blocks a quorel.exe carries, read from the record its build generated with them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@ namespace quorel::pack {
 struct PartBlocks {
   PartBlockKind kind = PartBlockKind::Placeholder;
   std::string sha256;  // of the embedded bytes, 64 lower-case hexadecimal digits
+  std::size_t offset = 0;  // of the record in the file; the part blocks follow it
 };
 
 // The record in `file`; nothing when there is none. PackError (naming fileName) when it occurs
