@@ -36,6 +36,7 @@ remove_disc_on_eject = 1
 latency_ms = 7
 vanish_after = 12
 sense_fault = 3b 1 2 4 44 00
+sense_fault = 3B 65 1 4 44 00 Descriptor
 transport_fault = all 0 -1
 readback_fault = 5 3 100
 [drive1]
@@ -58,11 +59,14 @@ address = 1:0:0
   EXPECT_TRUE(d.removeDiscOnEject);
   EXPECT_EQ(d.latencyMs, 7);
   EXPECT_EQ(d.vanishAfter, 12);
-  ASSERT_EQ(d.drive.senseFaults.size(), 1u);
+  ASSERT_EQ(d.drive.senseFaults.size(), 2u);
   EXPECT_EQ(d.drive.senseFaults[0].opcode, 0x3B);
   EXPECT_EQ(d.drive.senseFaults[0].skip, 1);
   EXPECT_EQ(d.drive.senseFaults[0].count, 2);
   EXPECT_EQ(d.drive.senseFaults[0].asc, 0x44);
+  EXPECT_EQ(d.drive.senseFaults[0].format, quorel::sim::SenseFormat::Fixed);
+  EXPECT_EQ(d.drive.senseFaults[1].skip, 65);
+  EXPECT_EQ(d.drive.senseFaults[1].format, quorel::sim::SenseFormat::Descriptor);
   ASSERT_EQ(d.drive.transportFaults.size(), 1u);
   EXPECT_EQ(d.drive.transportFaults[0].opcode, 0x100);
   EXPECT_EQ(d.drive.transportFaults[0].count, -1);
@@ -83,6 +87,7 @@ TEST(Scenario, RejectsMistakesNamingTheLine) {
       {"[drive1]\ndisc = maybe\n", "line 2: disc: expected 0 or 1"},
       {"[drive1]\nflash_id = BF ZZ\n", "line 2: flash_id: expected hex bytes"},
       {"[drive1]\nsense_fault = 3B 0 1\n", "line 2: sense_fault: expected opcode"},
+      {"[drive1]\nsense_fault = 3B 0 1 4 44 00 long\n", "line 2: sense_fault: the sense format"},
       {"status = 01\n", "line 1: key outside a section"},
       {"[drives]\n", "line 1: unknown section [drives]"},
       {"[drive0]\n", "line 1: drive sections are"},

@@ -143,9 +143,20 @@ bool SetDriveKey(DriveSpec& spec, const std::string& key, const std::string& val
     auto w = Words(value);
     sim::SimDrive::SenseFault fault;
     int k = 0, asc = 0, ascq = 0;
-    if (w.size() != 6 || !ParseFault(w, fault) || !ParseInt(w[3], 16, k) ||
+    if (w.size() < 6 || w.size() > 7 || !ParseFault(w, fault) || !ParseInt(w[3], 16, k) ||
         !ParseInt(w[4], 16, asc) || !ParseInt(w[5], 16, ascq))
-      return why = "expected opcode skip count key asc ascq", false;
+      return why = "expected opcode skip count key asc ascq [fixed|descriptor|none]", false;
+    if (w.size() == 7) {
+      std::string format = Lower(w[6]);
+      if (format == "fixed")
+        fault.format = sim::SenseFormat::Fixed;
+      else if (format == "descriptor")
+        fault.format = sim::SenseFormat::Descriptor;
+      else if (format == "none")
+        fault.format = sim::SenseFormat::None;
+      else
+        return why = "the sense format is fixed, descriptor or none", false;
+    }
     fault.key = static_cast<uint8_t>(k);
     fault.asc = static_cast<uint8_t>(asc);
     fault.ascq = static_cast<uint8_t>(ascq);

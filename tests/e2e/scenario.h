@@ -19,7 +19,8 @@
 //   unit_attention = 1    reject_event_status = 1
 //   latency_ms = 5                ; every command really takes this long
 //   vanish_after = 100            ; after this many commands the drive is gone
-//   sense_fault = 3B 0 1 4 44 00  ; opcode|all skip count(-1 all) key asc ascq, hex codes
+//   sense_fault = 3B 0 1 4 44 00  ; opcode|all skip count(-1 all) key asc ascq, hex codes,
+//                                 ; then the sense format: fixed (default), descriptor or none
 //   transport_fault = all 10 1    ; opcode|all skip count
 //   readback_fault = 5 3 100      ; block attempts position
 //

@@ -1,0 +1,236 @@
+# shellcheck shell=bash
+# Helpers of the kernel scenarios, sourced in the guest after tests/e2e/lib.sh, whose helpers
+# they reuse; the ones named the same replace those of the ASPI manager. Expects what
+# tests/e2e/lib.sh expects, plus KERNEL_BIN (the folder holding quorel-tcmu-drive), KERNEL_PREFIX
+# (the guest's prepared Wine prefix) and KERNEL_LOOP (the tcm_loop target's folder in configfs).
+#
+# A scenario writes the simulated machine with sim_scenario, then calls kernel_drives, which
+# serves each [driveN] as a TCMU device, links it as LUN N-1 of the loop target and maps it to
+# the drive letter D:, E:, ... of the prefix; the program then finds the drives through their
+# letters and sends its commands through Wine's pass-through, which the kernel's sr driver
+# passes on as SG_IO.
+
+KERNEL_TCMU=/sys/kernel/config/target/core/user_0
+KERNEL_LETTERS=(d e f g)
+KERNEL_RUN_AS=()  # the command prefix that runs Wine as the ordinary user, when set
+
+# wine, wineserver: Wine as root or, after kernel_as_user, as the ordinary user.
+wine() { "${KERNEL_RUN_AS[@]}" /usr/bin/wine "$@"; }
+wineserver() { "${KERNEL_RUN_AS[@]}" /usr/bin/wineserver "$@"; }
+
+# kernel_prefix DIR: a fresh copy of the guest's prepared prefix with the window driver in
+# C:\quorel; exports WINEPREFIX.
+kernel_prefix() {
+  use_prefix "$KERNEL_PREFIX" "$1"
+  mkdir -p "$1/drive_c/quorel"
+  cp "$E2E_WIN32/tests/e2e/quorel-uidriver.exe" "$1/drive_c/quorel/"
+}
+
+# kernel_as_user: from now on Wine runs as the ordinary user "quorel" (member of the group
+# cdrom, which owns the drives' device nodes as on a desktop), in a prefix of its own.
+kernel_as_user() {
+  # Debian's Wine names the server's folder under /tmp in the prefix: root's is not the user's.
+  rm -f "$WINEPREFIX/wineserver"
+  chown -R quorel:quorel "$WINEPREFIX"
+  KERNEL_RUN_AS=(setpriv --reuid=quorel --regid=quorel --init-groups env HOME=/home/quorel USER=quorel)
+}
+
+# kernel_drives: serves the drives of $SCN_DIR/machine.ini to the kernel and maps them to drive
+# letters in the order of their numbers. The log, images and state go where the ASPI manager
+# puts them ($SCN_DIR/sim.log ...).
+kernel_drives() {
+  local numbers n device index=0
+  numbers=$(sed -n 's/^[[:space:]]*\[drive\([0-9]*\)\].*/\1/p' "$SCN_DIR/machine.ini" | sort -nu)
+  [ -n "$numbers" ] || {
+    fail "kernel_drives: no drive in machine.ini"
+    return 1
+  }
+  for n in $numbers; do
+    device=$KERNEL_TCMU/quorel$n
+    mkdir -p "$device" &&
+      printf 'dev_config=quorel/%d,dev_size=1048576' "$n" >"$device/control" &&
+      echo 1 >"$device/enable" || {
+      fail "kernel_drives: cannot configure the TCMU device of drive $n"
+      return 1
+    }
+  done
+  # The handler maps every ring before it says ready; only then may the kernel send commands.
+  "$KERNEL_BIN/quorel-tcmu-drive" "$SCN_DIR/machine.ini" "$SCN_DIR/sim.log" "$SCN_DIR/ready" \
+    >>"$SCN_DIR/handler.out" 2>&1 &
+  echo $! >"$SCN_DIR/handler.pid"
+  local limit=$(($(date +%s) + 20))
+  until [ -f "$SCN_DIR/ready" ]; do
+    if ! kill -0 "$(cat "$SCN_DIR/handler.pid")" 2>/dev/null || [ "$(date +%s)" -ge "$limit" ]; then
+      fail "kernel_drives: the TCMU handler did not become ready: $(tail -2 "$SCN_DIR/handler.out")"
+      return 1
+    fi
+    sleep 0.1
+  done
+  for n in $numbers; do
+    local lun=$((n - 1)) node
+    mkdir -p "$KERNEL_LOOP/lun/lun_$lun" &&
+      ln -s "$KERNEL_TCMU/quorel$n" "$KERNEL_LOOP/lun/lun_$lun/quorel$n" || {
+      fail "kernel_drives: cannot link drive $n as LUN $lun"
+      return 1
+    }
+    node=$(kernel_node "$lun") || {
+      fail "kernel_drives: no sr device for LUN $lun"
+      return 1
+    }
+    local letter=${KERNEL_LETTERS[index]}
+    index=$((index + 1))
+    # As Wine's mount manager does on a desktop: the letter's device and a mount point.
+    mkdir -p "/tmp/mnt-$letter"
+    ln -sfn "$node" "$WINEPREFIX/dosdevices/$letter::"
+    ln -sfn "/tmp/mnt-$letter" "$WINEPREFIX/dosdevices/$letter:"
+    chgrp cdrom "$node" && chmod 660 "$node"
+    # No media polling: the kernel then sends its own commands only when the device is opened
+    # and closed, which program_lines can tell from the program's.
+    echo 0 >"/sys/block/${node#/dev/}/events_poll_msecs"
+    echo "drive $n: LUN $lun, $node, ${letter^^}:" >>"$SCN_DIR/drives"
+  done
+}
+
+# kernel_node LUN: the sr device node of the loop target's LUN, once the kernel has made it.
+kernel_node() {
+  local limit=$(($(date +%s) + 30)) dir
+  while [ "$(date +%s)" -lt "$limit" ]; do
+    for dir in /sys/bus/scsi/devices/*:0:1:"$1"/block/sr*; do
+      if [ -e "$dir" ] && [ -b "/dev/${dir##*/}" ]; then
+        echo "/dev/${dir##*/}"
+        return 0
+      fi
+    done
+    sleep 0.2
+  done
+  return 1
+}
+
+# kernel_teardown: stops Wine, unlinks the LUNs, ends the handler and removes the TCMU devices,
+# so that the next scenario starts from none. Run by the runner after each scenario.
+kernel_teardown() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+  local lun link device pid
+  for lun in "$KERNEL_LOOP"/lun/lun_*; do
+    [ -d "$lun" ] || continue
+    for link in "$lun"/*; do
+      if [ -L "$link" ]; then rm -f "$link"; fi
+    done
+    rmdir "$lun" || echo "kernel_teardown: cannot remove $lun" >&2
+  done
+  if [ -f "$SCN_DIR/handler.pid" ]; then
+    pid=$(cat "$SCN_DIR/handler.pid")
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  for device in "$KERNEL_TCMU"/quorel*; do
+    if [ -d "$device" ]; then rmdir "$device" || echo "kernel_teardown: cannot remove $device" >&2; fi
+  done
+}
+
+# start_quorel [WINEDEBUG]: marks the handler's log, then runs C:\quorel\quorel.exe without an
+# ASPI manager (Wine's own disabled): the program takes the pass-through.
+start_quorel() {
+  local debug=${1:--all} pid
+  pid=$(cat "$SCN_DIR/handler.pid" 2>/dev/null) && kill -USR1 "$pid" || {
+    fail "no TCMU handler to mark"
+    return 1
+  }
+  local limit=$(($(date +%s) + 10))
+  until grep -q '^MARK ' "$SCN_DIR/sim.log" 2>/dev/null; do
+    [ "$(date +%s)" -lt "$limit" ] || {
+      fail "the handler did not mark its log"
+      return 1
+    }
+    sleep 0.1
+  done
+  (
+    cd "$WINEPREFIX/drive_c/quorel" &&
+      WINEDLLOVERRIDES=wnaspi32=d WINEDEBUG=$debug exec "${KERNEL_RUN_AS[@]}" /usr/bin/wine 'C:\quorel\quorel.exe'
+  ) >>"$SCN_DIR/quorel.out" 2>&1 &
+  # shellcheck disable=SC2034  # wait_quorel of tests/e2e/lib.sh waits for it
+  QUOREL_PID=$!
+}
+
+# expect_dialog CAPTION ICON TEXT [SECONDS]: as in tests/e2e/lib.sh; without a display in the
+# guest no icon is drawn, and the window driver names the icon its caption implies, marked "?".
+expect_dialog() {
+  local out
+  if ! out=$(drv wait-dialog "${4:-60}"); then
+    fail "no dialog \"$3\": $(printf '%s' "$out" | tail -1)"
+    return 1
+  fi
+  expect_eq "$(sed -n 's/^DIALOG caption=\(.*\) icon=.*/\1/p' <<<"$out")" "$1" "dialog caption"
+  expect_eq "$(sed -n 's/^DIALOG .* icon=\(.*\)$/\1/p' <<<"$out")" "$2?" "dialog icon"
+  expect_eq "$(sed -n 's/^TEXT //p' <<<"$out")" "$3" "dialog text"
+}
+
+# ---- The program's commands among the kernel's ----
+
+# Every open of an sr device sends GET EVENT STATUS NOTIFICATION (this CDB) and then TEST UNIT
+# READY; the last close sends PREVENT ALLOW MEDIUM REMOVAL (1Eh). The scenarios here never send
+# that GET EVENT STATUS themselves nor 1Eh.
+KERNEL_OPEN_CDB=4A0100001000000008000000
+
+# program_lines DRIVE: "open cdb dir len t hash" of each command the program sent to the drive
+# after the log's MARK, in order; "open" counts the device's opens, so the commands sent through
+# one handle share it.
+program_lines() {
+  awk -v drive="$1" -v opencdb="$KERNEL_OPEN_CDB" '
+    /^MARK / { marked = 1; next }
+    !marked || !/^EXEC / { next }
+    {
+      delete v
+      for (i = 2; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+      if (v["drive"] != drive) next
+      if (v["cdb"] == opencdb) { ++opens; opening = 1; next }
+      if (opening && v["cdb"] ~ /^00/) { opening = 0; next }
+      opening = 0
+      if (v["cdb"] ~ /^1E/) next
+      print opens + 0, v["cdb"], v["dir"], v["len"], v["t"], v["hash"]
+    }' "$SCN_DIR/sim.log" 2>/dev/null
+}
+
+# download_stream DRIVE: "cdb dir len" of the commands the program sent through the handle that
+# carried the drive's first WRITE BUFFER, up to its last final program command (or to the last
+# command on that handle when none came).
+download_stream() {
+  program_lines "$1" | awk '
+    { open[NR] = $1; line[NR] = $2 " " $3 " " $4 }
+    !handle && $2 ~ /^3B/ { handle = $1 }
+    END {
+      if (!handle) exit
+      for (i = 1; i <= NR; ++i) if (open[i] == handle) { if (!first) first = i; last = i }
+      for (i = first; i <= last; ++i) if (line[i] ~ /^3B0501000000000000(80|A0)/) final = i
+      if (final) last = final
+      for (i = first; i <= last; ++i) if (open[i] == handle) print line[i]
+    }'
+}
+
+# program_count DRIVE REGEX: how many of the program's CDBs to the drive match.
+program_count() {
+  program_lines "$1" | awk -v re="$2" '$2 ~ re { ++n } END { print n + 0 }'
+}
+
+# check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's download is exactly the expected
+# command stream, the final command came once in the whole run and a second after the last
+# read-back, the 64 blocks written are the packaged image's, and so is the programmed image.
+check_download() {
+  if ! diff <(download_stream "$1") <(expected_download "$2" "$3") >"$SCN_DIR/stream$1.diff"; then
+    fail "drive $1: command stream differs from the download sequence (stream$1.diff):"
+    head -6 "$SCN_DIR/stream$1.diff" | while IFS= read -r line; do fail "  $line"; done
+  fi
+  expect_eq "$(program_count "$1" '^3B0501000000000000')" 1 "drive $1: final commands"
+  local read_at final_at
+  read_at=$(program_lines "$1" | awk '$2 ~ /^3C0101/ { t = $5 } END { print t }')
+  final_at=$(program_lines "$1" | awk '$2 ~ /^3B0501000000000000/ { t = $5 } END { print t }')
+  [ -n "$read_at" ] && [ -n "$final_at" ] && [ $((final_at - read_at)) -ge 1000 ] ||
+    fail "drive $1: final command at ${final_at:-?} ms, last read-back at ${read_at:-?} ms: no second between"
+  local want got
+  want=$("$KERNEL_BIN/quorel-tcmu-drive" --fnv1a "$E2E_WORK/pkg/demo-fw.bin" 16384)
+  got=$(program_lines "$1" | awk 'substr($2, 1, 6) == "3B0501" && substr($2, 13, 6) == "004000" { print $6 }')
+  expect_eq "$(tr 'a-f\n' 'A-F ' <<<"$got")" "$(tr 'a-f\n' 'A-F ' <<<"$want")" \
+    "drive $1: hashes of the 64 blocks written"
+  cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
+    fail "drive $1: the programmed image is not the packaged image"
+}
