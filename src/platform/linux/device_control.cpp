@@ -143,6 +143,7 @@ uint32_t WindowsErrorOf(int errnoValue) {
     case ENOMEDIUM:
       return kErrorNotReady;
     case EBUSY:
+    case EAGAIN:  // the drive is in error recovery
       return kErrorBusy;
     case ENOMEM:
       return kErrorNotEnoughMemory;

@@ -1,6 +1,8 @@
 // The Linux binding of the platform seam: the kernel's optical drives appear as drive letters
 // from D: on, and a pass-through request becomes SG_IO on the drive's block device. It answers
-// as a Windows XP machine without an ASPI manager, so the core takes the pass-through.
+// as a Windows XP machine without an ASPI manager, so the core takes the pass-through. The
+// CD-ROM exclusive access is unsupported, as before Vista: an exclusive open on Linux would not
+// keep other openers or the kernel's media polling away from the drive either.
 // Calls may come from several threads; each thread has its own last error.
 #pragma once
 
