@@ -68,7 +68,7 @@ PassThroughRequest Inquiry(uint8_t* data) {
 
 TEST(LinuxDeviceControl, PassThroughAnswers) {
   Bytes const fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0, 0, 0, 0, 0};
-  Bytes const descriptor = {0x72, 0x06, 0x29, 0x00, 0, 0, 0, 0};
+  Bytes const descriptor = {0x72, 0x06, 0x29, 0, 0, 0, 0, 0};
   struct Case {
     const char* name;
     Kernel kernel;
