@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -50,7 +51,7 @@ struct Kernel {
     header.host_status = host;
     header.driver_status = driver;
     header.resid = resid;
-    std::memcpy(header.sbp, sense.data(), std::min<size_t>(sense.size(), header.mx_sb_len));
+    std::copy_n(sense.begin(), std::min<size_t>(sense.size(), header.mx_sb_len), header.sbp);
     header.sb_len_wr = static_cast<uint8_t>(sense.size());
     return 0;
   }
