@@ -110,9 +110,9 @@ class Inhibitor {
   ~Inhibitor() { Release(); }
   void Take() {
     if (pid_ > 0) return;
-    pid_ = Spawn({"systemd-inhibit", "--what=sleep:shutdown:idle", "--who=quorel-flash",
-                  "--why=A drive's firmware is being written", "--mode=block", "sleep",
-                  "2147483647"});
+    pid_ =
+        Spawn({"systemd-inhibit", "--what=sleep:shutdown:idle", "--who=quorel-flash",
+               "--why=A drive's firmware is being written", "--mode=block", "sleep", "2147483647"});
   }
   void Release() {
     if (pid_ <= 0) return;
@@ -212,8 +212,7 @@ void RunUpdate(TQuorelMain& main, TermView& view, HostDispatcher& dispatcher) {
   auto nextTick = Clock::now() + kTick;
   while (main.UpdateRunning()) {
     dispatcher.PumpUntil(
-        [&] { return !main.UpdateRunning() || Clock::now() >= nextTick || g_signal != 0; },
-        0.1);
+        [&] { return !main.UpdateRunning() || Clock::now() >= nextTick || g_signal != 0; }, 0.1);
     if (Clock::now() >= nextTick) {
       if (view.TimerEnabled()) main.tmrTimer();
       nextTick += kTick;
@@ -243,9 +242,9 @@ int Run(const Options& options) {
   }
   file.clear();
 
-  const std::unique_ptr<LinuxPlatform> binding = options.drives.empty()
-                                                     ? std::make_unique<LinuxPlatform>()
-                                                     : std::make_unique<LinuxPlatform>(options.drives);
+  const std::unique_ptr<LinuxPlatform> binding =
+      options.drives.empty() ? std::make_unique<LinuxPlatform>()
+                             : std::make_unique<LinuxPlatform>(options.drives);
   LinuxPlatform& os = *binding;
   SetPlatform(&os);
   HostDispatcher dispatcher;
