@@ -467,5 +467,32 @@ TEST(Download, MoreBytesThanAskedIsAFailedTransfer) {
   EXPECT_EQ(rig.engine->Last().lastTransferLength, 0u);
 }
 
+// A front end that reads the part blocks from a flasher file installs them: those bytes are what
+// the drive receives, and their record alone decides which drives may be written.
+TEST(Download, TheActivePartBlocksAreSentAndGuardTheDrive) {
+  std::vector<uint8_t> data(kPartBlockDataBytes);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31 + 7);
+  const PartBlockSource own = ActivePartBlocks();
+  for (const PartBlockKind kind : {PartBlockKind::Maker, PartBlockKind::StandIn}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    PartBlockOrigin origin = kPartBlockOrigin;
+    origin.kind = static_cast<uint8_t>(kind);
+    UsePartBlocks({data.data(), &origin});
+    FlashRig rig;
+    rig.drive->identity.vendorSpecific = "2004/01/14      ";
+    ASSERT_TRUE(rig.engine->ReadIdentity());
+    const bool written = rig.engine->SendPartBlock();
+    UsePartBlocks(own);
+    EXPECT_EQ(written, kind == PartBlockKind::Maker);
+    if (!written) continue;
+    const PartBlockLayout layout = LayoutOfPart(FindFlashPart(rig.drive->flashId));
+    const std::vector<uint8_t> block(
+        rig.drive->partBlock.begin() + layout.headerBytes,
+        rig.drive->partBlock.begin() + layout.headerBytes + layout.blockBytes);
+    EXPECT_EQ(block, std::vector<uint8_t>(data.begin() + layout.dataOffset,
+                                          data.begin() + layout.dataOffset + layout.blockBytes));
+  }
+}
+
 }  // namespace
 }  // namespace quorel::test
