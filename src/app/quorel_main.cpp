@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "device/compat.h"
 #include "flash/part_table.h"
+#include "flash/sense_codes.h"
 
 namespace quorel {
 
@@ -20,8 +21,6 @@ constexpr int kReadyLimitSeconds = 120;
 // Rounds of the disc and tray check before it gives up on a drive; each round that finds a disc
 // or an open tray asks the user to act.
 constexpr int kDiscCheckRounds = 5;
-constexpr uint8_t kSenseNotReady = 0x02;
-constexpr uint8_t kAscMediumNotPresent = 0x3A;
 
 // A fixed-width field of an entry as a text, even if its terminating zero is missing.
 template <size_t N>
@@ -384,7 +383,7 @@ bool TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
       view.SetText(Control::lblMsg, text::kTrayOut);
       engine.TrayOut();
       engine.WaitReady(kReadyLimitSeconds);
-      const bool trayCameOut = engine.SenseIs(kSenseNotReady, kAscMediumNotPresent);
+      const bool trayCameOut = engine.SenseIs(kSenseKeyNotReady, kAscMediumNotPresent);
       view.ShowMessage(trayCameOut ? text::kRemoveDisc : text::kDiscLocked, MessageKind::Warning,
                        MessageButtons::Ok);
     }
