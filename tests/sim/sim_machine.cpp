@@ -301,7 +301,6 @@ SimMachine::~SimMachine() {
   {
     // The manager finishes what it still holds before it goes.
     std::lock_guard<Lock> lock(state_->mutex);
-    state_->aspi.ignoreAborts = aspi.abortIgnored;
     state_->aspi.EndAllThatEnd();
   }
   for (void* block : state_->heapBlocks) std::free(block);
