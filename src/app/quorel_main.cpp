@@ -9,6 +9,7 @@
 #include "app/texts.h"
 #include "device/compat.h"
 #include "flash/part_table.h"
+#include "flash/sense_codes.h"
 #include "package/bytes.h"
 
 namespace quorel {
@@ -20,8 +21,6 @@ constexpr int kReadyLimitSeconds = 120;
 // Rounds of the disc and tray check before it gives up on a drive; each round that finds a disc
 // or an open tray asks the user to act.
 constexpr int kDiscCheckRounds = 5;
-constexpr uint8_t kSenseNotReady = 0x02;
-constexpr uint8_t kAscMediumNotPresent = 0x3A;
 
 std::string ListLine(const DeviceEntry& entry) {
   const std::string root = FixedFieldText(entry.rootPath);
@@ -78,9 +77,8 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   // the build embedded, whether the package is sealed or not.
   const seal::State sealState = package.Seal();
   const PartBlockSource& partBlocks = ActivePartBlocks();
-  const bool damaged =
-      sealState == seal::State::Mismatch ||
-      !PartBlocksIntact(partBlocks.data, kPartBlockDataBytes, *partBlocks.origin);
+  const bool damaged = sealState == seal::State::Mismatch ||
+                       !PartBlocksIntact(partBlocks.data, kPartBlockDataBytes, *partBlocks.origin);
   if (damaged || sealState == seal::State::Unreadable) {
     view.ShowMessage(damaged ? text::kPackageDigestMismatch : text::kPackageSealUnreadable,
                      MessageKind::Error, MessageButtons::Ok);
@@ -383,7 +381,7 @@ bool TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
       view.SetText(Control::lblMsg, text::kTrayOut);
       engine.TrayOut();
       engine.WaitReady(kReadyLimitSeconds);
-      const bool trayCameOut = engine.SenseIs(kSenseNotReady, kAscMediumNotPresent);
+      const bool trayCameOut = engine.SenseIs(kSenseKeyNotReady, kAscMediumNotPresent);
       view.ShowMessage(trayCameOut ? text::kRemoveDisc : text::kDiscLocked, MessageKind::Warning,
                        MessageButtons::Ok);
     }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "device/device_entry.h"
@@ -62,6 +63,18 @@ struct SenseTriple {
 // byte 2 and ASC/ASCQ in bytes 12/13, descriptor format (72h, 73h) in bytes 1, 2 and 3. Any
 // other code, or an area too short for its format, is no sense.
 SenseTriple ParseSense(const uint8_t* area, size_t areaBytes);
+
+// An engine's ASPI request block, on the heap. A request the manager still holds after the engine
+// gave up on it and asked for its abort stays the manager's: the block, with the buffers and the
+// event the manager may still write into or signal, is then handed to a list that is never
+// freed, and the engine sends nothing to the manager any more.
+struct AspiRequestBlock {
+  SRB_ExecSCSICmd srb{};
+  uint8_t* inBuffer = nullptr;
+  uint8_t* outBuffer = nullptr;
+  Handle event = nullptr;
+  AspiRequestBlock* next = nullptr;
+};
 
 constexpr uint8_t kOutcomeFailed = 0;
 constexpr uint8_t kOutcomeGood = 1;
@@ -211,7 +224,7 @@ class AtapiDevice {
   HiTimer waitTimer;
   HiTimer commandTimer;
   PassThroughRequest passThroughRequest{};
-  SRB_ExecSCSICmd aspiRequest{};
+  std::unique_ptr<AspiRequestBlock> aspiRequest;  // made on the first ASPI command
   GetAspiSupportInfoFn getSupportInfo = nullptr;
   SendAspiCommandFn sendAspiCommand = nullptr;
   uint16_t deviceCount = 0;

@@ -58,22 +58,31 @@ struct StoragePropertyQuery {
 constexpr uint8_t SC_HA_INQUIRY = 0x00;
 constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
 constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
+constexpr uint8_t SC_ABORT_SRB = 0x03;
 constexpr uint8_t SC_RESCAN_SCSI_BUS = 0x07;
 
 constexpr uint8_t SS_PENDING = 0x00;
 constexpr uint8_t SS_COMP = 0x01;
+constexpr uint8_t SS_ABORTED = 0x02;
+constexpr uint8_t SS_ABORT_FAIL = 0x03;
 constexpr uint8_t SS_ERR = 0x04;
+constexpr uint8_t SS_INVALID_CMD = 0x80;
+constexpr uint8_t SS_INVALID_HA = 0x81;
+constexpr uint8_t SS_NO_DEVICE = 0x82;
 constexpr uint8_t SS_OLD_MANAGER = 0xE1;
 constexpr uint8_t SS_ILLEGAL_MODE = 0xE2;
 constexpr uint8_t SS_NO_ASPI = 0xE3;
 
 constexpr uint8_t HASTAT_OK = 0x00;
-constexpr uint8_t HASTAT_DO_DU = 0x12;  // data overrun or underrun
+constexpr uint8_t HASTAT_SEL_TO = 0x11;  // selection time-out: nobody answered
+constexpr uint8_t HASTAT_DO_DU = 0x12;   // data overrun or underrun
 
 // SCSI status bytes (SRB_TargStat, ScsiStatus).
 constexpr uint8_t STATUS_GOOD = 0x00;
 constexpr uint8_t STATUS_CHKCOND = 0x02;
+constexpr uint8_t STATUS_BUSY = 0x08;
 
+constexpr uint8_t SRB_POSTING = 0x01;
 constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;
 constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
@@ -128,6 +137,15 @@ struct SRB_GDEVBlock {
   uint8_t SRB_Rsvd1;
 };
 
+struct SRB_Abort {
+  uint8_t SRB_Cmd;
+  uint8_t SRB_Status;
+  uint8_t SRB_HaId;
+  uint8_t SRB_Flags;
+  uint32_t SRB_Hdr_Rsvd;
+  void* SRB_ToAbort;
+};
+
 struct SRB_RescanPort {
   uint8_t SRB_Cmd;
   uint8_t SRB_Status;
@@ -173,6 +191,8 @@ static_assert(offsetof(SRB_HAInquiry, HA_Count) == 8);
 static_assert(sizeof(SRB_GDEVBlock) == 12);
 static_assert(offsetof(SRB_GDEVBlock, SRB_Target) == 8);
 static_assert(offsetof(SRB_GDEVBlock, SRB_DeviceType) == 10);
+static_assert(sizeof(SRB_Abort) == 12);
+static_assert(offsetof(SRB_Abort, SRB_ToAbort) == 8);
 static_assert(sizeof(SRB_RescanPort) == 8);
 #endif
 static_assert(sizeof(ScsiAddress) == 8 && offsetof(ScsiAddress, PortNumber) == 4);

@@ -1,7 +1,9 @@
 // The command transport of AtapiDevice: the choice between the ASPI manager and the SCSI
 // pass-through, loading the manager, and SendCommand on both paths.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "device/atapi_device.h"
 #include "device/write_guard.h"
@@ -311,48 +313,91 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
   }
 }
 
+namespace {
+
+// How long a request the manager was asked to abort may take to end.
+constexpr uint32_t kAbortWaitMilliseconds = 1000;
+
+// Requests the manager kept after their engines gave up on them, with the buffers and events it
+// may still write into or signal. Never freed, and reachable from here for as long as the
+// process lives.
+std::atomic<AspiRequestBlock*> g_heldByManager{nullptr};
+
+// Asks the manager to abort a request that outlived its wait and gives it a moment to end.
+// True when the request ended (aborted, or finished after all).
+bool AbortAspiRequest(SendAspiCommandFn send, SRB_ExecSCSICmd& request, Handle event) {
+  SRB_Abort abort{};
+  abort.SRB_Cmd = SC_ABORT_SRB;
+  abort.SRB_HaId = request.SRB_HaId;
+  abort.SRB_ToAbort = &request;
+  send(&abort);
+  volatile uint8_t const& status = request.SRB_Status;
+  if (status != SS_PENDING) return true;
+  if (event != nullptr) {
+    platform().WaitForSingleObject(event, kAbortWaitMilliseconds);
+  } else {
+    for (uint32_t polls = 0; status == SS_PENDING && polls < kAbortWaitMilliseconds; ++polls)
+      platform().Sleep(1);
+  }
+  return status != SS_PENDING;
+}
+
+// Leaves a request the manager still holds to it for good, with what it may still use.
+void HandOver(std::unique_ptr<AspiRequestBlock> block, uint8_t* in, uint8_t* out, Handle event) {
+  AspiRequestBlock* const held = block.release();
+  held->inBuffer = in;
+  held->outBuffer = out;
+  held->event = event;
+  held->next = g_heldByManager.load();
+  while (!g_heldByManager.compare_exchange_weak(held->next, held)) {
+  }
+}
+
+}  // namespace
+
 bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
                            Transfer transfer, InFill fill) {
   if ((currentAdapter == -1 || currentTarget == -1) && retryFlag) return false;
   if (sendAspiCommand == nullptr) {
-    // ASPI mode without a manager (the 9x family without one, or a failed load): the command
-    // fails in order instead of calling a missing entry point.
+    // ASPI mode without a manager (the 9x family without one, a failed load, or a manager that
+    // kept a request): the command fails in order instead of calling the manager.
     return FailUnsent(cdb, false);
   }
+  if (!aspiRequest) aspiRequest = std::make_unique<AspiRequestBlock>();
+  SRB_ExecSCSICmd& request = aspiRequest->srb;
 
   Platform& os = platform();
   uint64_t const waitMilliseconds =
       std::min<uint64_t>(static_cast<uint64_t>(timeoutSeconds) * 1000u, kLongestWaitMilliseconds);
   bool resent = false;
   for (;;) {
-    std::memset(&aspiRequest, 0, sizeof aspiRequest);
-    aspiRequest.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    aspiRequest.SRB_HaId = static_cast<uint8_t>(currentAdapter);
-    aspiRequest.SRB_Target = static_cast<uint8_t>(currentTarget);
-    aspiRequest.SRB_Lun = static_cast<uint8_t>(currentLun);
-    aspiRequest.SRB_Flags = AspiDirectionFlags(direction);
-    aspiRequest.SRB_BufLen = lengthBytes;
-    aspiRequest.SRB_BufPointer = DataBufferFor(direction, lengthBytes, inBuffer, outBuffer);
-    aspiRequest.SRB_SenseLen = SENSE_LEN;
-    aspiRequest.SRB_CDBLen = kCdbBytes;
-    std::memcpy(aspiRequest.CDBByte, cdb, kCdbBytes);
+    std::memset(&request, 0, sizeof request);
+    request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    request.SRB_HaId = static_cast<uint8_t>(currentAdapter);
+    request.SRB_Target = static_cast<uint8_t>(currentTarget);
+    request.SRB_Lun = static_cast<uint8_t>(currentLun);
+    request.SRB_Flags = AspiDirectionFlags(direction);
+    request.SRB_BufLen = lengthBytes;
+    request.SRB_BufPointer = DataBufferFor(direction, lengthBytes, inBuffer, outBuffer);
+    request.SRB_SenseLen = SENSE_LEN;
+    request.SRB_CDBLen = kCdbBytes;
+    std::memcpy(request.CDBByte, cdb, kCdbBytes);
     // The manager may finish the request on another thread.
-    volatile uint8_t const& status = aspiRequest.SRB_Status;
+    volatile uint8_t const& status = request.SRB_Status;
 
     commandTimer.Start(true);
     Handle const event = os.CreateEventA(true, false);
     if (event != nullptr) {
-      aspiRequest.SRB_Flags |= SRB_EVENT_NOTIFY;
-      aspiRequest.SRB_PostProc = event;
-      sendAspiCommand(&aspiRequest);
+      request.SRB_Flags |= SRB_EVENT_NOTIFY;
+      request.SRB_PostProc = event;
+      sendAspiCommand(&request);
       if (status == SS_PENDING)
         os.WaitForSingleObject(event, static_cast<uint32_t>(waitMilliseconds));
-      os.CloseHandle(event);
     } else {
       // No event to wait on: poll the status, but never past the time-out. With a counter the
       // command timer bounds the spin; without one every poll sleeps a millisecond (at least),
       // so timeoutSeconds * 1000 polls last at least the time-out.
-      sendAspiCommand(&aspiRequest);
+      sendAspiCommand(&request);
       uint64_t polls = 0;
       while (status == SS_PENDING) {
         if (commandTimer.Available()) {
@@ -366,12 +411,32 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
     }
     commandTimer.Stop();
 
+    bool const stillPending = status == SS_PENDING;
+    if (stillPending && !AbortAspiRequest(sendAspiCommand, request, event)) {
+      // The manager keeps the request and may still write into the block and the buffers, and
+      // signal the event: they become its own, and this engine forgets the manager (whose
+      // module stays loaded) and goes on with fresh buffers, failing every command.
+      HandOver(std::move(aspiRequest), inBuffer, outBuffer, event);
+      aspiModule = nullptr;
+      getSupportInfo = nullptr;
+      sendAspiCommand = nullptr;
+      inBuffer = nullptr;
+      outBuffer = nullptr;
+      std::unique_ptr<uint8_t[]> in(new uint8_t[kBufferBytes]());
+      std::unique_ptr<uint8_t[]> out(new uint8_t[kBufferBytes]());
+      inBuffer = in.release();
+      outBuffer = out.release();
+      RecordCommand(cdb, SenseTriple{}, true);
+      Judge(false, SenseTriple{}, 0);
+      return false;
+    }
+    if (event != nullptr) os.CloseHandle(event);
+
     uint8_t const srbStatus = status;
-    bool const stillPending = srbStatus == SS_PENDING;
-    uint8_t const adapterStatus = aspiRequest.SRB_HaStat;
-    uint8_t const targetStatus = MaskedStatus(aspiRequest.SRB_TargStat);
+    uint8_t const adapterStatus = request.SRB_HaStat;
+    uint8_t const targetStatus = MaskedStatus(request.SRB_TargStat);
     SenseTriple const sense = !stillPending && targetStatus == STATUS_CHKCOND
-                                  ? ParseSense(aspiRequest.SenseArea, SENSE_LEN)
+                                  ? ParseSense(request.SenseArea, SENSE_LEN)
                                   : SenseTriple{};
     RecordCommand(cdb, sense, stillPending);
     // ASPI reports no residue: an underrun is good only where a short answer is, and then the

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/atapi_device.h"
+#include "flash/sense_codes.h"
 
 namespace quorel {
 
@@ -31,11 +32,6 @@ constexpr uint8_t kTemplates[kCommandCount][kCdbBytes] = {
     /* READ BUFFER, mode 01h, ID 01h  */ {0x3C, 0x01, 0x01},
     /* WRITE BUFFER, mode 05h, ID 01h */ {0x3B, 0x05, 0x01},
 };
-
-constexpr uint8_t kSenseNotReady = 2;
-constexpr uint8_t kSenseUnitAttention = 6;
-constexpr uint8_t kAscNotReady = 0x04;
-constexpr uint8_t kAscMediumNotPresent = 0x3A;
 
 constexpr uint32_t kFlashIdBytes = 128;
 constexpr uint8_t kMediaEventClass = 0x10;
@@ -172,7 +168,7 @@ bool AtapiDevice::WaitReady(int limitSeconds) {
   bool timedOut = false;
   for (;;) {
     TestUnitReady();
-    if (!SenseIs(kSenseNotReady, kAscNotReady) && !SenseKeyIs(kSenseUnitAttention)) break;
+    if (!SenseIs(kSenseKeyNotReady, kAscNotReady) && !SenseKeyIs(kSenseKeyUnitAttention)) break;
     if (limited) {
       bool const limitReached = waitTimer.Available()
                                     ? waitTimer.Elapsed() >= static_cast<double>(limitSeconds)
@@ -193,7 +189,7 @@ bool AtapiDevice::WaitReady(int limitSeconds) {
 
 bool AtapiDevice::IsDiscAbsent() {
   WaitReady(kDiscCheckLimitSeconds);
-  return SenseIs(kSenseNotReady, kAscMediumNotPresent);
+  return SenseIs(kSenseKeyNotReady, kAscMediumNotPresent);
 }
 
 bool AtapiDevice::IsTrayOpen() {
@@ -204,7 +200,7 @@ bool AtapiDevice::IsTrayOpen() {
 
 bool AtapiDevice::ClearUnitAttention() {
   for (int sent = 0; sent < kUnitAttentionCommands; ++sent) {
-    if (TestUnitReady() || !SenseKeyIs(kSenseUnitAttention)) return true;
+    if (TestUnitReady() || !SenseKeyIs(kSenseKeyUnitAttention)) return true;
   }
   return false;
 }

@@ -268,6 +268,12 @@ TEST_F(Manager, CommandOutcomesReachTheRequestBlock) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(in.data()) + 8, 8), "TARN-EX ");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(in.data()) + 32, 4), "KM01");
 
+  // Fewer bytes than asked for: an underrun, not a completion that passes zeros off as data.
+  std::vector<uint8_t> more(255, 0);
+  SRB_ExecSCSICmd shortInquiry = Exec(1, 0, {0x12, 0, 0, 0, 0xFF}, 1, more.data(), 255);
+  EXPECT_EQ(shortInquiry.SRB_Status, SS_ERR);
+  EXPECT_EQ(shortInquiry.SRB_HaStat, HASTAT_DO_DU);
+
   // No disc: CHECK CONDITION with NOT READY / MEDIUM NOT PRESENT in the sense area.
   SRB_ExecSCSICmd tur = Exec(1, 0, {0x00}, 2, nullptr, 0);
   EXPECT_EQ(tur.SRB_Status, SS_ERR);
@@ -287,13 +293,13 @@ TEST_F(Manager, CommandOutcomesReachTheRequestBlock) {
   EXPECT_EQ(nobody.SenseArea[2], 0);
 
   auto exec = Lines(ReadAll(logPath), "EXEC ");
-  ASSERT_EQ(exec.size(), 4u);
+  ASSERT_EQ(exec.size(), 5u);
   EXPECT_NE(exec[0].find(" addr=1:0:0 drive=1 cdb=120000006000000000000000 cdblen=12 dir=in "
                          "len=96 "),
             std::string::npos)
       << exec[0];
-  EXPECT_NE(exec[1].find(" status=check sense=2/3A/"), std::string::npos) << exec[1];
-  EXPECT_NE(exec[3].find(" status=nodevice "), std::string::npos) << exec[3];
+  EXPECT_NE(exec[2].find(" status=check sense=2/3A/"), std::string::npos) << exec[2];
+  EXPECT_NE(exec[4].find(" status=nodevice "), std::string::npos) << exec[4];
 }
 
 TEST_F(Manager, ProgrammedImageAndRevisionOutliveTheProcess) {

@@ -14,7 +14,8 @@
 //   drives' revision, disc and tray, read back by the next process of the same scenario.
 //
 // Commands run synchronously inside SendASPI32Command, one at a time per drive; different
-// drives run at the same time.
+// drives run at the same time. The answers come from the simulated ASPI manager of the host
+// tests (sim/aspi_manager.h).
 #include <windows.h>
 
 #include <algorithm>
@@ -27,24 +28,15 @@
 
 #include "device/scsi_structs.h"
 #include "scenario.h"
+#include "sim/aspi_manager.h"
 
 using quorel::SRB_ExecSCSICmd;
-using quorel::SRB_GDEVBlock;
-using quorel::SRB_HAInquiry;
-using quorel::SRB_Header;
 using quorel::e2e::DriveSpec;
 using quorel::e2e::Scenario;
 namespace sim = quorel::sim;
 
 namespace {
 
-constexpr BYTE kSsInvalidCmd = 0x80;
-constexpr BYTE kSsInvalidHa = 0x81;
-constexpr BYTE kSsNoDevice = 0x82;
-constexpr BYTE kHaStatSelectionTimeout = 0x11;
-constexpr BYTE kStatusCheckCondition = 0x02;
-constexpr BYTE kStatusBusy = 0x08;
-constexpr BYTE kSrbPosting = 0x01;
 constexpr double kLongestDelaySeconds = 300.0;  // a slow command is cut to this
 
 class Lock {
@@ -130,7 +122,9 @@ struct Drive {
   std::string Address() const { return Format("%d:%d:%d", spec.adapter, spec.target, spec.lun); }
 };
 
-class Manager {
+// The DLL as the host of the simulated ASPI manager, whose request handling it shares with the
+// host tests' simulated machine.
+class Manager : public sim::AspiHost {
  public:
   Manager() {
     InitializeCriticalSection(&logLock_);
@@ -155,22 +149,63 @@ class Manager {
     return (static_cast<uint32_t>(status) << 8) | static_cast<uint32_t>(adapters & 0xFF);
   }
 
-  uint32_t Send(void* request) {
-    auto* header = static_cast<SRB_Header*>(request);
-    if (!header) return kSsInvalidCmd;
-    switch (header->SRB_Cmd) {
-      case quorel::SC_HA_INQUIRY:
-        return HostAdapterInquiry(static_cast<SRB_HAInquiry*>(request));
-      case quorel::SC_GET_DEV_TYPE:
-        return DeviceType(static_cast<SRB_GDEVBlock*>(request));
-      case quorel::SC_EXEC_SCSI_CMD:
-        return Execute(static_cast<SRB_ExecSCSICmd*>(request));
-      case quorel::SC_RESCAN_SCSI_BUS:
-        header->SRB_Status = quorel::SS_COMP;
-        return header->SRB_Status;
-      default:
-        header->SRB_Status = kSsInvalidCmd;
-        return header->SRB_Status;
+  uint32_t Send(void* request) { return requests_.Send(request); }
+
+  int AdapterCount() override { return loaded_ ? scenario_.AdapterCount() : 0; }
+
+  int DeviceType(int adapter, int target, int lun) override {
+    Drive* drive = Find(adapter, target, lun);
+    if (drive == nullptr) return -1;
+    Lock hold(drive->lock);
+    if (Vanished(*drive)) return -1;
+    Log(Format("DEVICE addr=%s type=%d", drive->Address().c_str(), drive->spec.deviceType));
+    return drive->spec.deviceType;
+  }
+
+  // Runs the command and lets its time pass (up to kLongestDelaySeconds) before answering.
+  bool Run(const SRB_ExecSCSICmd& srb, const uint8_t* cdb, int direction, uint8_t* data,
+           uint32_t length, sim::CommandResult& result) override {
+    double started = Seconds();
+    uint64_t hash = direction == 0 && data ? sim::Fnv1a64(data, length) : 0;
+    std::string head = direction == 0 && data ? Hex(data, std::min<uint32_t>(length, 16)) : "-";
+    Drive* drive = Find(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
+    std::string status = "nodevice";
+    result.status = sim::Status::TransportFailure;
+    if (drive) {
+      Lock hold(drive->lock);
+      sim::SimDrive& sd = drive->spec.drive;
+      if (Vanished(*drive)) sd.vanished = true;
+      ++drive->commands;
+      result = sd.Execute(cdb, direction, data, length);
+      if (drive->spec.removeDiscOnEject && sd.trayOpen) sd.discPresent = false;
+      double delay = std::min(result.delaySeconds, kLongestDelaySeconds);
+      if (delay > 0) Sleep(static_cast<DWORD>(delay * 1000.0));
+      status = result.status == sim::Status::Good             ? "good"
+               : result.status == sim::Status::CheckCondition ? "check"
+                                                              : "transport";
+      AfterCommand(*drive);
+    }
+    Log(
+        Format("EXEC t=%.0f tid=%lu addr=%d:%d:%d drive=%d cdb=%s cdblen=%d dir=%s len=%lu "
+               "hash=%016llx head=%s status=%s sense=%X/%02X/%02X xfer=%lu",
+               started * 1000.0, GetCurrentThreadId(), srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun,
+               drive ? drive->number : 0, Hex(cdb, 12).c_str(), srb.SRB_CDBLen,
+               direction == 0   ? "out"
+               : direction == 1 ? "in"
+                                : "none",
+               static_cast<unsigned long>(srb.SRB_BufLen), static_cast<unsigned long long>(hash),
+               head.c_str(), status.c_str(), result.senseKey, result.asc, result.ascq,
+               static_cast<unsigned long>(result.transferred)));
+    return drive != nullptr;
+  }
+
+  double Now() override { return Seconds(); }
+
+  void Post(SRB_ExecSCSICmd* srb, uint8_t flags, void* postProc) override {
+    if (flags & quorel::SRB_EVENT_NOTIFY) {
+      if (postProc) SetEvent(static_cast<HANDLE>(postProc));
+    } else if ((flags & quorel::SRB_POSTING) && postProc) {
+      reinterpret_cast<void(__cdecl*)(SRB_ExecSCSICmd*)>(postProc)(srb);
     }
   }
 
@@ -242,119 +277,6 @@ class Manager {
     return drive.spec.vanishAfter >= 0 && drive.commands >= drive.spec.vanishAfter;
   }
 
-  uint32_t HostAdapterInquiry(SRB_HAInquiry* srb) {
-    int count = loaded_ ? scenario_.AdapterCount() : 0;
-    if (srb->SRB_HaId >= count) {
-      srb->SRB_Status = kSsInvalidHa;
-      return srb->SRB_Status;
-    }
-    srb->HA_Count = static_cast<uint8_t>(count);
-    srb->HA_SCSI_ID = 7;
-    std::memcpy(srb->HA_ManagerId, "ASPI for WIN32  ", 16);
-    std::memcpy(srb->HA_Identifier, "QUOREL SIM HA   ", 16);
-    std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
-    srb->HA_Unique[3] = 16;  // targets per adapter
-    srb->SRB_Status = quorel::SS_COMP;
-    return srb->SRB_Status;
-  }
-
-  uint32_t DeviceType(SRB_GDEVBlock* srb) {
-    Drive* drive = Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
-    if (drive) {
-      Lock hold(drive->lock);
-      if (!Vanished(*drive)) {
-        srb->SRB_DeviceType = static_cast<uint8_t>(drive->spec.deviceType);
-        srb->SRB_Status = quorel::SS_COMP;
-        Log(Format("DEVICE addr=%s type=%d", drive->Address().c_str(), drive->spec.deviceType));
-        return srb->SRB_Status;
-      }
-    }
-    srb->SRB_Status = kSsNoDevice;
-    return srb->SRB_Status;
-  }
-
-  uint32_t Execute(SRB_ExecSCSICmd* srb) {
-    double started = Seconds();
-    uint8_t cdb[16] = {};
-    int cdbLength = std::min<int>(srb->SRB_CDBLen, 16);
-    std::memcpy(cdb, srb->CDBByte, static_cast<size_t>(cdbLength));
-    uint8_t flags = srb->SRB_Flags & (quorel::SRB_DIR_IN | quorel::SRB_DIR_OUT);
-    int direction = flags == quorel::SRB_DIR_OUT ? 0 : flags == quorel::SRB_DIR_IN ? 1 : 2;
-    uint32_t length = srb->SRB_BufLen;
-    uint8_t* data = srb->SRB_BufPointer;
-    std::vector<uint8_t> scratch;
-    if (!data && direction != 2 && length > 0) {
-      // A data command without a buffer: the drive still moves the bytes, into nowhere.
-      scratch.assign(std::min<uint32_t>(length, 16u << 20), 0);
-      length = static_cast<uint32_t>(scratch.size());
-      data = scratch.data();
-    }
-    uint64_t hash = direction == 0 && data ? sim::Fnv1a64(data, length) : 0;
-    std::string head = direction == 0 && data ? Hex(data, std::min<uint32_t>(length, 16)) : "-";
-
-    std::memset(srb->SenseArea, 0, sizeof srb->SenseArea);
-    srb->SRB_HaStat = 0;
-    srb->SRB_TargStat = 0;
-    Drive* drive = Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
-    std::string status = "nodevice";
-    sim::CommandResult result;
-    result.status = sim::Status::TransportFailure;
-    if (drive) {
-      Lock hold(drive->lock);
-      sim::SimDrive& sd = drive->spec.drive;
-      if (Vanished(*drive)) sd.vanished = true;
-      ++drive->commands;
-      result = sd.Execute(cdb, direction, data, length);
-      if (drive->spec.removeDiscOnEject && sd.trayOpen) sd.discPresent = false;
-      double delay = std::min(result.delaySeconds, kLongestDelaySeconds);
-      if (delay > 0) Sleep(static_cast<DWORD>(delay * 1000.0));
-      status = result.status == sim::Status::Good             ? "good"
-               : result.status == sim::Status::CheckCondition ? "check"
-                                                              : "transport";
-      AfterCommand(*drive);
-    }
-    switch (result.status) {
-      case sim::Status::Good:
-        srb->SRB_Status = quorel::SS_COMP;
-        break;
-      case sim::Status::CheckCondition: {
-        srb->SRB_Status = quorel::SS_ERR;
-        srb->SRB_TargStat = kStatusCheckCondition;
-        uint8_t sense[18] = {0x70, 0, result.senseKey, 0,          0, 0, 0, 10, 0, 0,
-                             0,    0, result.asc,      result.ascq};
-        std::memcpy(srb->SenseArea, sense,
-                    std::min<size_t>(srb->SRB_SenseLen, sizeof srb->SenseArea));
-        break;
-      }
-      case sim::Status::Busy:
-        srb->SRB_Status = quorel::SS_ERR;
-        srb->SRB_TargStat = kStatusBusy;
-        break;
-      case sim::Status::TransportFailure:
-        srb->SRB_Status = drive ? quorel::SS_ERR : kSsNoDevice;
-        srb->SRB_HaStat = kHaStatSelectionTimeout;
-        break;
-    }
-    Log(
-        Format("EXEC t=%.0f tid=%lu addr=%d:%d:%d drive=%d cdb=%s cdblen=%d dir=%s len=%lu "
-               "hash=%016llx head=%s status=%s sense=%X/%02X/%02X xfer=%lu",
-               started * 1000.0, GetCurrentThreadId(), srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun,
-               drive ? drive->number : 0, Hex(cdb, 12).c_str(), srb->SRB_CDBLen,
-               direction == 0   ? "out"
-               : direction == 1 ? "in"
-                                : "none",
-               static_cast<unsigned long>(srb->SRB_BufLen), static_cast<unsigned long long>(hash),
-               head.c_str(), status.c_str(), result.senseKey, result.asc, result.ascq,
-               static_cast<unsigned long>(result.transferred)));
-    uint8_t srbStatus = srb->SRB_Status;
-    if (srb->SRB_Flags & quorel::SRB_EVENT_NOTIFY) {
-      if (srb->SRB_PostProc) SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
-    } else if ((srb->SRB_Flags & kSrbPosting) && srb->SRB_PostProc) {
-      reinterpret_cast<void(__cdecl*)(SRB_ExecSCSICmd*)>(srb->SRB_PostProc)(srb);
-    }
-    return srbStatus;
-  }
-
   // Keeps the image files and the state file up to date; called with the drive's lock held.
   void AfterCommand(Drive& drive) {
     const sim::SimDrive& sd = drive.spec.drive;
@@ -389,6 +311,7 @@ class Manager {
   bool loaded_ = false;
   Scenario scenario_;
   std::vector<std::unique_ptr<Drive>> drives_;
+  sim::AspiManager requests_{*this};
 };
 
 Manager& TheManager() {

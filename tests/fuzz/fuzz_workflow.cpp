@@ -147,6 +147,7 @@ class Run {
     }
     CheckIdentities();
     CheckWrites();
+    if (machine.aspiRequestsResentWhileHeld() > 0) Finding("a request block sent while held");
     if (Verbose()) Describe();
   }
 
@@ -167,8 +168,9 @@ class Run {
   // range, another maker), then disc, tray open, tray locked, unit attention, no event status,
   // missing from the manager's list. Each fault record: drive (bits 0-1), kind (2-4), opcode
   // (5-7); skip; count (bit 7 set: every one, else the low four bits); three parameters. The
-  // kinds: sense, transport failure, busy, short transfer, late, wrong read-back, corrupted
-  // data in, status replaced.
+  // kinds: sense, transport failure, busy, short transfer, late (third parameter bit 0: the
+  // manager keeps a late request when asked to abort it), wrong read-back, corrupted data in,
+  // status replaced.
   void Configure(Input& in) {
     machine.ticksPerCounterRead = 10'000;
     const uint8_t flags = in.Byte();
@@ -268,6 +270,7 @@ class Run {
           static_cast<sim::Fault&>(slow) = fault;
           slow.seconds = 2.0 * (p1 | p2 << 8);  // beyond the longest time-out at the top
           drive.slowFaults.push_back(slow);
+          if (p3 & 1) machine.aspi.abortIgnored = true;
           break;
         }
         case 5:

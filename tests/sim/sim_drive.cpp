@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "flash/sense_codes.h"
+
 namespace quorel::sim {
 namespace {
 
@@ -53,6 +55,25 @@ uint64_t Fnv1a64(const uint8_t* data, size_t length) {
     hash *= 0x100000001b3ull;
   }
   return hash;
+}
+
+void WriteSense(uint8_t* area, size_t areaBytes, uint8_t key, uint8_t asc, uint8_t ascq,
+                SenseFormat format) {
+  uint8_t sense[18] = {};
+  if (format == SenseFormat::None) return;
+  if (format == SenseFormat::Descriptor) {
+    sense[0] = 0x72;
+    sense[1] = key & 0x0F;
+    sense[2] = asc;
+    sense[3] = ascq;
+  } else {
+    sense[0] = 0x70;
+    sense[2] = key & 0x0F;
+    sense[7] = 10;
+    sense[12] = asc;
+    sense[13] = ascq;
+  }
+  std::memcpy(area, sense, std::min(areaBytes, sizeof sense));
 }
 
 SimDrive::SimDrive() = default;
@@ -161,7 +182,7 @@ CommandResult SimDrive::Dispatch(const uint8_t* cdb, int direction, uint8_t* dat
   // STATUS NOTIFICATION, once.
   if (unitAttention && opcode != kInquiry && opcode != kGetEventStatus) {
     unitAttention = false;
-    return Sense(6, 0x29, 0x00);
+    return Sense(kSenseKeyUnitAttention, kAscPowerOnReset, 0x00);
   }
   // A data-in command whose host side expects no data in fails in the transport, as a
   // direction mismatch does on a real adapter.
@@ -187,27 +208,28 @@ CommandResult SimDrive::Dispatch(const uint8_t* cdb, int direction, uint8_t* dat
         if (data != nullptr) std::memcpy(data, flashId, n);
         return Good(data != nullptr ? n : 0);
       }
-      return Sense(5, 0x24, 0x00);
+      return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);
     default:
-      return Sense(5, 0x20, 0x00);
+      return Sense(kSenseKeyIllegalRequest, kAscInvalidOpcode, 0x00);
   }
 }
 
 CommandResult SimDrive::TestUnitReady() {
   if (readyPollsSeen_ < becomingReadyPolls) {
     ++readyPollsSeen_;
-    return Sense(2, 0x04, 0x01);
+    return Sense(kSenseKeyNotReady, kAscNotReady, 0x01);
   }
   if (clock && becomingReadySeconds > 0.0 && clock() - firstCommandAt_ < becomingReadySeconds) {
-    return Sense(2, 0x04, 0x01);
+    return Sense(kSenseKeyNotReady, kAscNotReady, 0x01);
   }
-  if (trayOpen) return Sense(2, 0x3A, 0x02);
-  if (!discPresent) return Sense(2, 0x3A, 0x00);
+  if (trayOpen) return Sense(kSenseKeyNotReady, kAscMediumNotPresent, 0x02);
+  if (!discPresent) return Sense(kSenseKeyNotReady, kAscMediumNotPresent, 0x00);
   return Good();
 }
 
 CommandResult SimDrive::Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t length) {
-  if ((cdb[1] & 0x03) != 0 || cdb[2] != 0) return Sense(5, 0x24, 0x00);  // no VPD pages
+  if ((cdb[1] & 0x03) != 0 || cdb[2] != 0)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);  // no VPD pages
   uint8_t response[kInquiryBytes] = {};
   response[0] = 0x05;  // CD/DVD device
   response[1] = 0x80;  // removable medium
@@ -232,15 +254,17 @@ CommandResult SimDrive::StartStopUnit(const uint8_t* cdb) {
     trayOpen = false;
     return Good();
   }
-  if (trayLocked) return Sense(5, 0x53, 0x02);  // medium removal prevented
+  if (trayLocked) return Sense(kSenseKeyIllegalRequest, kAscRemovalPrevented, 0x02);
   trayOpen = true;
   return Good();
 }
 
 CommandResult SimDrive::GetEventStatus(const uint8_t* cdb, uint8_t* data, uint32_t length) {
-  if (rejectEventStatus) return Sense(5, 0x20, 0x00);
-  if ((cdb[1] & 0x01) == 0) return Sense(5, 0x24, 0x00);  // only polled requests
-  if ((cdb[4] & 0x10) == 0) return Sense(5, 0x24, 0x00);  // only the media class
+  if (rejectEventStatus) return Sense(kSenseKeyIllegalRequest, kAscInvalidOpcode, 0x00);
+  if ((cdb[1] & 0x01) == 0)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);  // only polled requests
+  if ((cdb[4] & 0x10) == 0)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);  // only the media class
   const uint8_t response[kEventStatusBytes] = {
       0x00,
       0x06,
@@ -258,7 +282,8 @@ CommandResult SimDrive::GetEventStatus(const uint8_t* cdb, uint8_t* data, uint32
 }
 
 CommandResult SimDrive::ReadBuffer(const uint8_t* cdb, uint8_t* data, uint32_t length) {
-  if ((cdb[1] & 0x1F) != 0x01 || cdb[2] != 0x01) return Sense(5, 0x24, 0x00);
+  if ((cdb[1] & 0x1F) != 0x01 || cdb[2] != 0x01)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);
   const uint32_t offset = Be24(cdb + 3);
   const uint32_t n = std::min(Be24(cdb + 6), length);
   if (data == nullptr || n == 0) return Good();
@@ -280,17 +305,20 @@ CommandResult SimDrive::ReadBuffer(const uint8_t* cdb, uint8_t* data, uint32_t l
 
 CommandResult SimDrive::WriteBuffer(const uint8_t* cdb, int direction, uint8_t* data,
                                     uint32_t length) {
-  if ((cdb[1] & 0x1F) != 0x05 || cdb[2] != 0x01) return Sense(5, 0x24, 0x00);
+  if ((cdb[1] & 0x1F) != 0x05 || cdb[2] != 0x01)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);
   const uint32_t offset = Be24(cdb + 3);
   const uint32_t cdbLength = Be24(cdb + 6);
   const uint8_t control = cdb[9];
 
   if (control == 0x80 || control == 0xA0) {
     // The final command carries no data.
-    if (cdbLength != 0 || length != 0) return Sense(5, 0x24, 0x00);
+    if (cdbLength != 0 || length != 0)
+      return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);
     return Program(control);
   }
-  if (control != 0x00 && control != 0x7F) return Sense(5, 0x24, 0x00);
+  if (control != 0x00 && control != 0x7F)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);
 
   // The data phase must bring what the CDB announces.
   if (cdbLength > 0 && (direction != 0 || data == nullptr || length < cdbLength)) {
@@ -304,7 +332,8 @@ CommandResult SimDrive::WriteBuffer(const uint8_t* cdb, int direction, uint8_t* 
     partBlockControl = control;
     return Good(cdbLength);
   }
-  if (uint64_t{offset} + cdbLength > kBufferCapacity) return Sense(5, 0x24, 0x00);
+  if (uint64_t{offset} + cdbLength > kBufferCapacity)
+    return Sense(kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0x00);
   if (cdbLength == 0) return Good();
   const uint32_t end = offset + cdbLength;
   if (buffer.size() < end) buffer.resize(end, 0);

@@ -8,6 +8,7 @@
 // drive's INQUIRY revision to it. Any other image leaves the revision as it was.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +36,11 @@ struct CommandResult {
   uint32_t transferred = 0;   // bytes actually moved
   double delaySeconds = 0.0;  // how long the command took on the drive
 };
+
+// Writes sense data as it reaches the host into area: fixed format (70h), descriptor format
+// (72h) or, for SenseFormat::None, nothing.
+void WriteSense(uint8_t* area, size_t areaBytes, uint8_t key, uint8_t asc, uint8_t ascq,
+                SenseFormat format);
 
 // One executed command, as the drive received it.
 struct RecordedCommand {

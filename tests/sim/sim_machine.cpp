@@ -10,12 +10,12 @@
 #include <iterator>
 #include <limits>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <stdexcept>
 
 #include "device/scsi_structs.h"
 #include "platform/collation.h"
+#include "sim/aspi_manager.h"
 
 namespace quorel::sim {
 
@@ -27,13 +27,6 @@ namespace {
 constexpr char kSystemDirectory[] = "C:\\WINDOWS\\SYSTEM32";
 constexpr char kAspiFileName[] = "WNASPI32.DLL";
 constexpr uintptr_t kAspiModuleValue = 0x7E000000;
-constexpr uint8_t kSsInvalidHa = 0x81;
-constexpr uint8_t kSsNoDevice = 0x82;
-constexpr uint8_t kSsInvalidSrb = 0xE0;
-constexpr uint8_t kHaStatSelectionTimeout = 0x11;
-constexpr uint8_t kHaStatDataOverUnderrun = 0x12;
-constexpr uint8_t kStatusCheckCondition = 0x02;
-constexpr uint8_t kStatusBusy = 0x08;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
@@ -90,61 +83,71 @@ std::string Quote(const char* text) {
   return text == nullptr ? "(null)" : std::string(text);
 }
 
-// Writes sense data into area: fixed format (response code 70h), descriptor format (72h) or,
-// for SenseFormat::None, nothing.
-void WriteSense(uint8_t* area, size_t areaBytes, uint8_t key, uint8_t asc, uint8_t ascq,
-                SenseFormat format) {
-  uint8_t sense[18] = {};
-  if (format == SenseFormat::None) return;
-  if (format == SenseFormat::Descriptor) {
-    sense[0] = 0x72;
-    sense[1] = key & 0x0F;
-    sense[2] = asc;
-    sense[3] = ascq;
-  } else {
-    sense[0] = 0x70;
-    sense[2] = key & 0x0F;
-    sense[7] = 10;
-    sense[12] = asc;
-    sense[13] = ascq;
-  }
-  std::memcpy(area, sense, std::min(areaBytes, sizeof sense));
-}
-
-int DirectionOfFlags(uint8_t flags) {
-  if ((flags & SRB_DIR_OUT) != 0) return 0;
-  if ((flags & SRB_DIR_IN) != 0) return 1;
-  return 2;
-}
-
-// An ASPI request as it will end.
-struct PendingExec {
-  SRB_ExecSCSICmd* srb = nullptr;
-  uint8_t status = SS_COMP;
-  uint8_t haStat = 0;
-  uint8_t targStat = 0;
-  bool sense = false;
-  uint8_t key = 0, asc = 0, ascq = 0;
-  SenseFormat format = SenseFormat::Fixed;
-  double remainingSeconds = 0.0;
-};
-
-// Ends an ASPI request: status last, as a manager does, so that a spinning caller sees the rest.
-void Complete(const PendingExec& done) {
-  SRB_ExecSCSICmd* request = done.srb;
-  request->SRB_HaStat = done.haStat;
-  request->SRB_TargStat = done.targStat;
-  if (done.sense) {
-    WriteSense(request->SenseArea,
-               std::min<size_t>(request->SRB_SenseLen, sizeof request->SenseArea), done.key,
-               done.asc, done.ascq, done.format);
-  }
-  request->SRB_Status = done.status;
-}
-
 }  // namespace
 
+// The simulated machine as the host of the simulated ASPI manager; its calls come with the
+// machine's mutex held.
+struct SimMachine::AspiSide : AspiHost {
+  explicit AspiSide(SimMachine& machine) : m(machine) {}
+
+  int AdapterCount() override { return std::max(m.aspi.adapterCount, 0); }
+  bool AdapterInquiryFails(int adapter) override {
+    return m.aspi.haInquiryFails ||
+           (m.aspi.haInquiryFailsFromAdapter >= 0 && adapter >= m.aspi.haInquiryFailsFromAdapter);
+  }
+  int DeviceType(int adapter, int target, int lun) override {
+    for (auto const& device : m.aspi.devices) {
+      if (device.adapter == adapter && device.target == target && device.lun == lun)
+        return device.deviceType;
+    }
+    return -1;
+  }
+  bool Run(const SRB_ExecSCSICmd& request, const uint8_t* cdb, int direction, uint8_t* data,
+           uint32_t lengthBytes, CommandResult& result) override {
+    if (m.aspi.execNeverCompletes) {
+      result.delaySeconds = std::numeric_limits<double>::infinity();
+      return true;
+    }
+    for (auto const& device : m.aspi.devices) {
+      if (device.adapter == request.SRB_HaId && device.target == request.SRB_Target &&
+          device.lun == request.SRB_Lun && device.drive) {
+        result = m.RunDrive(*device.drive, cdb, direction, data, lengthBytes);
+        return true;
+      }
+    }
+    return false;
+  }
+  // With SRB_EVENT_NOTIFY and a live event the request stays pending until a wait on the event
+  // reaches its end; without, the command's time passes before the status shows.
+  double HoldSeconds(const SRB_ExecSCSICmd& request, const CommandResult& result) override {
+    double const seconds =
+        m.aspi.execNeverCompletes ? std::numeric_limits<double>::infinity() : result.delaySeconds;
+    if ((request.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
+      if (bool* signalled = Signalled(request.SRB_PostProc)) {
+        *signalled = false;
+        return seconds;
+      }
+    }
+    if (m.aspi.execNeverCompletes) return seconds;
+    m.AdvanceSeconds(seconds);
+    return -1.0;
+  }
+  double Now() override { return m.NowSeconds(); }
+  // An event closed since is not signalled: the manager no longer reports the end to anyone.
+  void Post(SRB_ExecSCSICmd*, uint8_t flags, void* postProc) override {
+    if ((flags & SRB_EVENT_NOTIFY) == 0) return;
+    if (bool* signalled = Signalled(postProc)) *signalled = true;
+  }
+
+  // The signalled state of the event behind a handle; null when the handle is no event.
+  bool* Signalled(const void* handle);
+
+  SimMachine& m;
+};
+
 struct SimMachine::State {
+  explicit State(SimMachine& machine) : aspiSide(machine), aspi(aspiSide) {}
+
   mutable Lock mutex;
   std::atomic<int64_t> counter{1'000'000};  // never 0: a running HiTimer is one with start != 0
   std::atomic<int> counterReads{0};
@@ -161,7 +164,6 @@ struct SimMachine::State {
     int letterIndex = -1;  // files: index into letters
     bool manualReset = true;
     bool signalled = false;
-    std::optional<PendingExec> pending;  // events: an ASPI request still running
   };
   std::map<uintptr_t, HandleInfo> handles;
   uintptr_t nextHandle = 0x100;
@@ -176,7 +178,16 @@ struct SimMachine::State {
   int aspiCallsWithoutModule = 0;
   std::vector<std::string> loadRequests;
   std::set<void*> heapBlocks;
+
+  AspiSide aspiSide;
+  AspiManager aspi;
 };
+
+bool* SimMachine::AspiSide::Signalled(const void* handle) {
+  auto it = m.state_->handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == m.state_->handles.end() || it->second.kind != State::Kind::Event) return nullptr;
+  return &it->second.signalled;
+}
 
 namespace {
 
@@ -197,7 +208,7 @@ uint32_t TrampolineSendCommand(void* srb) {
 // ---------------------------------------------------------------------------------------------
 // Construction and records
 
-SimMachine::SimMachine() : state_(std::make_unique<State>()) {
+SimMachine::SimMachine() : state_(std::make_unique<State>(*this)) {
   state_->uiThread = CurrentThreadId();
   state_->previous = g_current;
   g_current = this;
@@ -212,6 +223,11 @@ SimMachine::~SimMachine() {
   if (g_current == this) g_current = previous;
   SetPlatform(previous);
   SetUiDispatcher(previous != nullptr ? &previous->dispatcher_ : nullptr);
+  {
+    // The manager finishes what it still holds before it goes.
+    std::lock_guard<Lock> lock(state_->mutex);
+    state_->aspi.EndAllThatEnd();
+  }
   for (void* block : state_->heapBlocks) std::free(block);
 }
 
@@ -264,6 +280,16 @@ int SimMachine::liveHeapBlocks() const {
 int SimMachine::aspiCallsWithoutModule() const {
   std::lock_guard<Lock> lock(state_->mutex);
   return state_->aspiCallsWithoutModule;
+}
+
+int SimMachine::aspiRequestsPending() const {
+  std::lock_guard<Lock> lock(state_->mutex);
+  return state_->aspi.Pending();
+}
+
+int SimMachine::aspiRequestsResentWhileHeld() const {
+  std::lock_guard<Lock> lock(state_->mutex);
+  return state_->aspi.ResentWhileHeld();
 }
 
 std::vector<std::string> SimMachine::LibraryRequests() const {
@@ -383,136 +409,43 @@ uint32_t SimMachine::AspiGetSupportInfo() {
 uint32_t SimMachine::AspiSendCommand(void* srb) {
   std::lock_guard<Lock> lock(state_->mutex);
   if (state_->aspiModuleRefs == 0) ++state_->aspiCallsWithoutModule;
+  ThreadId const self = CurrentThreadId();
+  state_->aspi.EndDue(self);
+  state_->aspi.ignoreAborts = aspi.abortIgnored;
   auto* header = static_cast<SRB_Header*>(srb);
-  int const adapters = std::max(aspi.adapterCount, 0);
+  std::string const ha = "ha=" + std::to_string(header->SRB_HaId);
   switch (header->SRB_Cmd) {
-    case SC_HA_INQUIRY: {
-      auto* request = static_cast<SRB_HAInquiry*>(srb);
-      Record("SendASPI32Command", "HA_INQUIRY ha=" + std::to_string(request->SRB_HaId));
-      bool const fails =
-          aspi.haInquiryFails || (aspi.haInquiryFailsFromAdapter >= 0 &&
-                                  request->SRB_HaId >= aspi.haInquiryFailsFromAdapter);
-      if (fails) {
-        request->SRB_Status = SS_ERR;
-      } else if (request->SRB_HaId >= adapters && !(request->SRB_HaId == 0 && adapters == 0)) {
-        request->SRB_Status = kSsInvalidHa;
-      } else {
-        request->HA_Count = static_cast<uint8_t>(adapters);
-        request->HA_SCSI_ID = 7;
-        std::memcpy(request->HA_ManagerId, "ASPI for WIN32  ", 16);
-        std::memcpy(request->HA_Identifier, "SIM HOST ADAPTER", 16);
-        request->HA_Unique[3] = 16;  // targets per adapter
-        request->SRB_Status = SS_COMP;
-      }
-      return request->SRB_Status;
-    }
+    case SC_HA_INQUIRY:
+      Record("SendASPI32Command", "HA_INQUIRY " + ha);
+      break;
     case SC_GET_DEV_TYPE: {
       auto* request = static_cast<SRB_GDEVBlock*>(srb);
-      Record("SendASPI32Command", "GET_DEV_TYPE ha=" + std::to_string(request->SRB_HaId) +
+      Record("SendASPI32Command", "GET_DEV_TYPE " + ha +
                                       " t=" + std::to_string(request->SRB_Target) +
                                       " l=" + std::to_string(request->SRB_Lun));
-      request->SRB_Status = request->SRB_HaId >= adapters ? kSsInvalidHa : kSsNoDevice;
-      for (auto const& device : aspi.devices) {
-        if (device.adapter == request->SRB_HaId && device.target == request->SRB_Target &&
-            device.lun == request->SRB_Lun) {
-          request->SRB_DeviceType = device.deviceType;
-          request->SRB_Status = SS_COMP;
-          break;
-        }
-      }
-      return request->SRB_Status;
-    }
-    case SC_RESCAN_SCSI_BUS: {
-      auto* request = static_cast<SRB_RescanPort*>(srb);
-      Record("SendASPI32Command", "RESCAN ha=" + std::to_string(request->SRB_HaId));
-      request->SRB_Status = request->SRB_HaId >= adapters ? kSsInvalidHa : SS_COMP;
-      return request->SRB_Status;
-    }
-    case SC_EXEC_SCSI_CMD:
-      return ExecAspi(static_cast<SRB_ExecSCSICmd*>(srb));
-    default:
-      Record("SendASPI32Command", "cmd=" + std::to_string(header->SRB_Cmd));
-      header->SRB_Status = kSsInvalidSrb;
-      return header->SRB_Status;
-  }
-}
-
-// SC_EXEC_SCSI_CMD; the caller holds the mutex. With SRB_EVENT_NOTIFY and a live event the
-// request stays pending until the engine waits on the event; the wait completes it when the
-// command's time fits into the wait, else it times out and the request stays pending.
-uint32_t SimMachine::ExecAspi(SRB_ExecSCSICmd* request) {
-  Record("SendASPI32Command",
-         "EXEC ha=" + std::to_string(request->SRB_HaId) + " t=" +
-             std::to_string(request->SRB_Target) + " l=" + std::to_string(request->SRB_Lun) +
-             " flags=" + Hex(request->SRB_Flags) + " len=" + std::to_string(request->SRB_BufLen) +
-             " buf=" + (request->SRB_BufPointer == nullptr ? "null" : "set") +
-             " cdb=" + Hex(request->CDBByte[0]));
-  PendingExec done;
-  done.srb = request;
-  SimDrive* drive = nullptr;
-  for (auto const& device : aspi.devices) {
-    if (device.adapter == request->SRB_HaId && device.target == request->SRB_Target &&
-        device.lun == request->SRB_Lun && device.drive) {
-      drive = device.drive.get();
       break;
     }
-  }
-  if (aspi.execNeverCompletes) {
-    done.remainingSeconds = std::numeric_limits<double>::infinity();
-  } else if (drive == nullptr) {
-    done.status = SS_ERR;
-    done.haStat = kHaStatSelectionTimeout;
-  } else {
-    CommandResult const result =
-        RunDrive(*drive, request->CDBByte, DirectionOfFlags(request->SRB_Flags),
-                 request->SRB_BufPointer, request->SRB_BufLen);
-    done.remainingSeconds = result.delaySeconds;
-    switch (result.status) {
-      case Status::Good:
-        done.status = SS_COMP;
-        // Less data than the request asked for: the adapter reports an underrun.
-        if (request->SRB_BufPointer != nullptr && result.transferred < request->SRB_BufLen) {
-          done.status = SS_ERR;
-          done.haStat = kHaStatDataOverUnderrun;
-        }
-        break;
-      case Status::Busy:
-        done.status = SS_ERR;
-        done.targStat = kStatusBusy;
-        break;
-      case Status::CheckCondition:
-        done.status = SS_ERR;
-        done.targStat = kStatusCheckCondition;
-        done.sense = true;
-        done.key = result.senseKey;
-        done.asc = result.asc;
-        done.ascq = result.ascq;
-        done.format = result.senseFormat;
-        break;
-      case Status::TransportFailure:
-        done.status = SS_ERR;
-        done.haStat = kHaStatSelectionTimeout;
-        break;
+    case SC_RESCAN_SCSI_BUS:
+      Record("SendASPI32Command", "RESCAN " + ha);
+      break;
+    case SC_EXEC_SCSI_CMD: {
+      auto* request = static_cast<SRB_ExecSCSICmd*>(srb);
+      Record("SendASPI32Command",
+             "EXEC " + ha + " t=" + std::to_string(request->SRB_Target) +
+                 " l=" + std::to_string(request->SRB_Lun) + " flags=" + Hex(request->SRB_Flags) +
+                 " len=" + std::to_string(request->SRB_BufLen) +
+                 " buf=" + (request->SRB_BufPointer == nullptr ? "null" : "set") +
+                 " cdb=" + Hex(request->CDBByte[0]));
+      break;
     }
+    case SC_ABORT_SRB:
+      Record("SendASPI32Command", "ABORT " + ha);
+      break;
+    default:
+      Record("SendASPI32Command", "cmd=" + std::to_string(header->SRB_Cmd));
+      break;
   }
-
-  if ((request->SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
-    auto it = state_->handles.find(reinterpret_cast<uintptr_t>(request->SRB_PostProc));
-    if (it != state_->handles.end() && it->second.kind == State::Kind::Event) {
-      request->SRB_Status = SS_PENDING;
-      it->second.signalled = false;
-      it->second.pending = done;
-      return SS_PENDING;
-    }
-  }
-  if (aspi.execNeverCompletes) {
-    request->SRB_Status = SS_PENDING;
-    return SS_PENDING;
-  }
-  // Synchronous completion: the command's time passes before the status shows.
-  AdvanceSeconds(done.remainingSeconds);
-  Complete(done);
-  return request->SRB_Status;
+  return state_->aspi.Send(srb, self);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -713,9 +646,9 @@ bool SimMachine::PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, v
   }
   request->DataTransferLength = result.transferred;
   request->ScsiStatus = 0;
-  if (result.status == Status::Busy) request->ScsiStatus = kStatusBusy;
+  if (result.status == Status::Busy) request->ScsiStatus = STATUS_BUSY;
   if (result.status == Status::CheckCondition) {
-    request->ScsiStatus = kStatusCheckCondition;
+    request->ScsiStatus = STATUS_CHKCOND;
     uint32_t const offset = request->SenseInfoOffset;
     if (request->SenseInfoLength > 0 && offset + request->SenseInfoLength <= inBytes) {
       WriteSense(static_cast<uint8_t*>(in) + offset, request->SenseInfoLength, result.senseKey,
@@ -832,35 +765,27 @@ uint32_t SimMachine::WaitForSingleObject(Handle handle, uint32_t milliseconds) {
     t_lastError = kErrorInvalidHandle;
     return 0xFFFFFFFFu;  // WAIT_FAILED
   }
+  // A pending ASPI request posting to the event ends in the wait when its time fits in.
   State::HandleInfo& event = it->second;
-  if (event.pending) {
-    PendingExec& pending = *event.pending;
-    double const waitSeconds = static_cast<double>(milliseconds) / 1000.0;
-    if (pending.remainingSeconds <= waitSeconds) {
-      AdvanceSeconds(pending.remainingSeconds);
-      Complete(pending);
-      event.pending.reset();
-      event.signalled = true;
-    } else {
-      AdvanceSeconds(waitSeconds);
-      pending.remainingSeconds -= waitSeconds;
-      return win::kWaitTimeout;
-    }
+  double const waitSeconds = static_cast<double>(milliseconds) / 1000.0;
+  double const untilEnd = state_->aspi.SecondsUntilEnd(handle);
+  if (untilEnd >= 0.0 && untilEnd <= waitSeconds) {
+    AdvanceSeconds(untilEnd);
+    state_->aspi.EndFirst(handle);
+  } else if (untilEnd >= 0.0 || !event.signalled) {
+    AdvanceSeconds(waitSeconds);
+    state_->aspi.EndDue(CurrentThreadId());
+    if (!event.signalled) return win::kWaitTimeout;
   }
-  if (event.signalled) {
-    if (!event.manualReset) event.signalled = false;
-    return win::kWaitObject0;
-  }
-  AdvanceSeconds(static_cast<double>(milliseconds) / 1000.0);
-  return win::kWaitTimeout;
+  if (!event.manualReset) event.signalled = false;
+  return win::kWaitObject0;
 }
 
 void SimMachine::Sleep(uint32_t milliseconds) {
-  {
-    std::lock_guard<Lock> lock(state_->mutex);
-    Record("Sleep", std::to_string(milliseconds));
-  }
+  std::lock_guard<Lock> lock(state_->mutex);
+  Record("Sleep", std::to_string(milliseconds));
   AdvanceSeconds(static_cast<double>(milliseconds) / 1000.0);
+  state_->aspi.EndDue(CurrentThreadId());
 }
 
 bool SimMachine::QueryPerformanceFrequency(int64_t* ticksPerSecond) {

@@ -61,7 +61,8 @@ struct AspiConfig {
   int haInquiryFailsFromAdapter = -1;  // SC_HA_INQUIRY for this adapter and later ones fails
   std::vector<AspiDeviceConfig> devices;
   bool eventsUnavailable = false;   // CreateEventA fails
-  bool execNeverCompletes = false;  // SC_EXEC_SCSI_CMD requests stay SS_PENDING for ever
+  bool execNeverCompletes = false;  // SC_EXEC_SCSI_CMD requests stay SS_PENDING until aborted
+  bool abortIgnored = false;        // SC_ABORT_SRB leaves a pending request pending
 };
 
 // One recorded platform call: its name and a short text of its arguments.
@@ -117,6 +118,11 @@ class SimMachine : public Platform {
   int liveHeapBlocks() const;  // process-heap blocks allocated and not yet freed
   // Calls through an ASPI entry point while no manager module was loaded.
   int aspiCallsWithoutModule() const;
+  // ASPI requests the manager still holds (pending), and requests sent in a block it still held.
+  // A request outliving its wait ends on a later call of its sender's thread once its time has
+  // come, or when the machine goes.
+  int aspiRequestsPending() const;
+  int aspiRequestsResentWhileHeld() const;
   // Every name LoadLibraryA was asked for, in order.
   std::vector<std::string> LibraryRequests() const;
   // The only path from which the ASPI manager loads: "<system directory>\\WNASPI32.DLL".
@@ -162,11 +168,11 @@ class SimMachine : public Platform {
   // Implementation state is the implementer's; kept behind a pointer so that tests recompile
   // less.
   struct State;
+  struct AspiSide;  // the machine as the host of the simulated ASPI manager
   // Helpers below expect the state's mutex held.
   void Record(const std::string& name, const std::string& args);
   CommandResult RunDrive(SimDrive& drive, const uint8_t* cdb, int direction, uint8_t* data,
                          uint32_t length);
-  uint32_t ExecAspi(SRB_ExecSCSICmd* request);
   bool PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, void* out, uint32_t outBytes,
                    uint32_t* returnedBytes);
   Handle NewHandle(int kind, int letterIndex);

@@ -22,7 +22,7 @@ class AtapiDeviceTestAccess {
   static const PassThroughRequest& PassThrough(const AtapiDevice& engine) {
     return engine.passThroughRequest;
   }
-  static const SRB_ExecSCSICmd& Aspi(const AtapiDevice& engine) { return engine.aspiRequest; }
+  static const SRB_ExecSCSICmd& Aspi(const AtapiDevice& engine) { return engine.aspiRequest->srb; }
 };
 
 namespace test {

@@ -305,6 +305,48 @@ TEST_F(DeviceTest, AspiRequestThatNeverEndsIsBoundedByTheTimeOut) {
   }
 }
 
+// A request that outlives its wait is aborted. Ended by the abort, the engine goes on; kept by
+// the manager, the block, buffers and event stay its own (written into when it ends, at the
+// latest as the machine goes, after the engine) and every later command fails unsent.
+TEST_F(DeviceTest, AspiRequestOutlivingItsWaitIsAbortedOrLeftToTheManager) {
+  struct Case {
+    const char* name;
+    bool events, endsLate, abortIgnored, goesOn;
+  } const cases[] = {
+      {"aborted, event", true, true, false, true},
+      {"aborted, no event", false, false, false, true},
+      {"kept, ends late, event", true, true, true, false},
+      {"kept for ever, no event", false, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimMachine local;
+    local.aspi.eventsUnavailable = !c.events;
+    local.aspi.abortIgnored = c.abortIgnored;
+    local.ticksPerCounterRead = local.counterFrequency / 100;
+    auto sim = local.AddAspiDrive(0, 0);
+    g_transportRequest = kTransportRequestAspi;
+    auto engine = std::make_unique<AtapiDevice>();
+    ASSERT_TRUE(engine->SelectDevice(0));
+    engine->SetTimeout(2);
+    local.aspi.execNeverCompletes = !c.endsLate;
+    if (c.endsLate) sim->slowFaults.push_back({{0xDF, 0, 1}, 5.0});
+    uint8_t* const oldIn = engine->InBuffer();
+    local.ClearCalls();
+    EXPECT_FALSE(engine->ReadFlashId());  // data in, through the buffers
+    EXPECT_TRUE(engine->Last().lastTimedOut);
+    local.aspi.execNeverCompletes = false;
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(engine->ReadFlashId(), c.goesOn);
+    EXPECT_EQ(engine->Last().lastOutcome, c.goesOn ? kOutcomeGood : kOutcomeFailed);
+    EXPECT_EQ(local.CountCalls("SendASPI32Command"), c.goesOn ? 4 : 2);  // an abort, once
+    EXPECT_EQ(local.aspiRequestsPending(), c.goesOn ? 0 : 1);
+    EXPECT_EQ(engine->InBuffer() == oldIn, c.goesOn);
+    engine.reset();
+    EXPECT_EQ(local.loadedModules(), c.goesOn ? 0 : 1);
+    EXPECT_EQ(local.openHandles(), c.goesOn || !c.events ? 0 : 1);
+  }
+}
+
 TEST_F(DeviceTest, AspiWithoutEventRecordsACompletedButSlowCommandAsTimedOut) {
   machine.aspi.eventsUnavailable = true;
   auto engine = AspiEngine();
