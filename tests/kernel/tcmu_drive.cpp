@@ -281,6 +281,10 @@ class Device {
         status = "busy";
         response.status = 0x08;
         break;
+      case sim::Status::Other:
+        status = "other";
+        response.status = result.otherStatus;
+        break;
       case sim::Status::TransportFailure:
         // The nearest a target can answer: ABORTED COMMAND, information unit CRC error.
         status = "transport";

@@ -115,6 +115,11 @@ uint32_t AspiManager::Execute(SRB_ExecSCSICmd* request, uint64_t owner) {
       case Status::Busy:
         held.targStat = STATUS_BUSY;
         break;
+      case Status::Other:
+        held.targStat = result.otherStatus;
+        held.status = result.otherStatus == STATUS_GOOD ? SS_COMP : SS_ERR;
+        held.sense = (result.otherStatus & 0xFE) == STATUS_CHKCOND;
+        break;
       case Status::TransportFailure:
         held.haStat = HASTAT_SEL_TO;
         break;

@@ -21,8 +21,9 @@ namespace quorel::sim {
 constexpr char kDemoImageMagic[] = "QUOREL DEMO ";  // 12 characters
 constexpr int kDemoRevisionOffset = 12;
 
-// Busy: SCSI status 08h, no sense.
-enum class Status { Good, CheckCondition, TransportFailure, Busy };
+// Busy: SCSI status 08h, no sense. Other: CommandResult::otherStatus, with sense where it reads
+// as CHECK CONDITION (bit 0 is reserved).
+enum class Status { Good, CheckCondition, TransportFailure, Busy, Other };
 
 // How a CHECK CONDITION's sense reaches the host: fixed (70h), descriptor (72h), or not at all.
 enum class SenseFormat { Fixed, Descriptor, None };
@@ -33,6 +34,7 @@ struct CommandResult {
   uint8_t asc = 0;
   uint8_t ascq = 0;
   SenseFormat senseFormat = SenseFormat::Fixed;
+  uint8_t otherStatus = 0;    // the status byte of Status::Other
   uint32_t transferred = 0;   // bytes actually moved
   double delaySeconds = 0.0;  // how long the command took on the drive
 };

@@ -647,8 +647,10 @@ bool SimMachine::PassThrough(LetterConfig& letter, void* in, uint32_t inBytes, v
   request->DataTransferLength = result.transferred;
   request->ScsiStatus = 0;
   if (result.status == Status::Busy) request->ScsiStatus = STATUS_BUSY;
-  if (result.status == Status::CheckCondition) {
-    request->ScsiStatus = STATUS_CHKCOND;
+  if (result.status == Status::Other) request->ScsiStatus = result.otherStatus;
+  if (result.status == Status::CheckCondition) request->ScsiStatus = STATUS_CHKCOND;
+  // Sense comes with whatever reads as CHECK CONDITION (bit 0 is reserved).
+  if ((request->ScsiStatus & 0xFE) == STATUS_CHKCOND) {
     uint32_t const offset = request->SenseInfoOffset;
     if (request->SenseInfoLength > 0 && offset + request->SenseInfoLength <= inBytes) {
       WriteSense(static_cast<uint8_t*>(in) + offset, request->SenseInfoLength, result.senseKey,

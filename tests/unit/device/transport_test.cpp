@@ -476,5 +476,27 @@ TEST_F(DeviceTest, NineXFamilyWithoutManagerFailsInOrder) {
   EXPECT_EQ(machine.aspiCallsWithoutModule(), 0);
 }
 
+// Every status but GOOD fails, the final program command too; bit 0 is reserved, so 03h is a
+// CHECK CONDITION whose sense is read.
+TEST_P(Transport, OnlyGoodStatusIsGood) {
+  const struct {
+    uint8_t status;
+    uint8_t outcome;
+  } rows[] = {{0x00, kOutcomeGood},   {0x03, kOutcomeSense},  {0x04, kOutcomeFailed},
+              {0x10, kOutcomeFailed}, {0x14, kOutcomeFailed}, {0x18, kOutcomeFailed},
+              {0x28, kOutcomeFailed}, {0x30, kOutcomeFailed}, {0x40, kOutcomeFailed}};
+  auto engine = EngineOn(GetParam());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(row.status));
+    drive->onAnswer = [&](const uint8_t*, int, uint8_t*, uint32_t, sim::CommandResult& result) {
+      result.status = sim::Status::Other;
+      result.otherStatus = row.status;
+      result.senseKey = 4;
+    };
+    EXPECT_EQ(engine->WriteBuffer(0, 0, 0x80), row.outcome == kOutcomeGood);
+    EXPECT_EQ(engine->Last().lastOutcome, row.outcome);
+  }
+}
+
 }  // namespace
 }  // namespace quorel::test
