@@ -14,6 +14,7 @@
 
 #include "flash/part_table.h"
 #include "unit/flash/flash_rig.h"
+#include "unit/flash/safety_oracle.h"
 
 namespace quorel::test {
 namespace {
@@ -37,40 +38,6 @@ int Runs() {
 }
 
 constexpr double kTimeoutSeconds = 108000.0;
-
-// One pass-through command as the engine will judge it, and whether its data is the image's.
-struct Observed {
-  Cdb cdb{};
-  bool good = false;
-  bool dataIsImage = false;  // image writes: the bytes sent; reads: the bytes read back
-};
-
-bool IsFinal(const Cdb& cdb) {
-  return cdb[0] == 0x3B && (cdb[9] == 0x80 || cdb[9] == 0xA0);
-}
-
-// True when the commands just before index `final` complete one verified attempt: block by block
-// a good write of the image bytes and a good read-back of the same bytes, where a failed command
-// counts only when it was re-sent at once and the re-send was good.
-bool VerifiedAttemptPrecedes(const std::vector<Observed>& seen, size_t final, uint32_t blocks) {
-  int step = int(2 * blocks) - 1;  // odd: read of block step/2; even: its write
-  size_t i = final;
-  while (step >= 0) {
-    if (i == 0) return false;
-    --i;
-    const Observed& c = seen[i];
-    if (!c.good) {
-      if (i + 1 < final && seen[i + 1].good && seen[i + 1].cdb == c.cdb) continue;
-      return false;
-    }
-    const uint32_t offset = uint32_t(step / 2) * kBlock;
-    const Cdb expected =
-        step % 2 != 0 ? ReadBufferCdb(offset, kBlock) : WriteBufferCdb(offset, kBlock, 0x00);
-    if (c.cdb != expected || !c.dataIsImage) return false;
-    --step;
-  }
-  return true;
-}
 
 struct Schedule {
   uint32_t blocks = 1;
@@ -211,34 +178,6 @@ TEST(Safety, FinalCommandOnlyAfterAWholeVerifiedAttempt) {
   EXPECT_GT(succeeded, runs / 4);
   EXPECT_GT(failed, runs / 20);
   EXPECT_GT(finalsChecked, runs / 4);
-}
-
-// The oracle must reject what it is there to catch.
-TEST(Safety, OracleRejectsUnverifiedAttempts) {
-  auto w = [](uint32_t n, bool good = true, bool data = true) {
-    return Observed{WriteBufferCdb(n * kBlock, kBlock, 0), good, data};
-  };
-  auto r = [](uint32_t n, bool good = true, bool data = true) {
-    return Observed{ReadBufferCdb(n * kBlock, kBlock), good, data};
-  };
-  const Observed fin{WriteBufferCdb(0, 0, 0x80), true, false};
-  const struct {
-    const char* name;
-    std::vector<Observed> seen;
-    bool verified;
-  } rows[] = {
-      {"whole attempt", {w(0), r(0), w(1), r(1), fin}, true},
-      {"re-sent write", {w(0), r(0), w(1, false), w(1), r(1), fin}, true},
-      {"block skipped", {w(0), r(0), r(1), fin}, false},
-      {"read-back differs", {w(0), r(0), w(1), r(1, true, false), fin}, false},
-      {"failed write not re-sent", {w(0), r(0), w(1, false), r(1), fin}, false},
-      {"wrong bytes written", {w(0, true, false), r(0), w(1), r(1), fin}, false},
-      {"attempt incomplete", {w(1), r(1), fin}, false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(VerifiedAttemptPrecedes(row.seen, row.seen.size() - 1, 2), row.verified);
-  }
 }
 
 }  // namespace
