@@ -128,10 +128,9 @@ kernel_teardown() {
   done
 }
 
-# start_quorel [WINEDEBUG]: marks the handler's log, then runs C:\quorel\quorel.exe without an
-# ASPI manager (Wine's own disabled): the program takes the pass-through.
-start_quorel() {
-  local debug=${1:--all} pid
+# kernel_mark: has the handler write MARK into its log, and waits until it is there.
+kernel_mark() {
+  local pid
   pid=$(cat "$SCN_DIR/handler.pid" 2>/dev/null) && kill -USR1 "$pid" || {
     fail "no TCMU handler to mark"
     return 1
@@ -144,12 +143,45 @@ start_quorel() {
     }
     sleep 0.1
   done
+}
+
+# start_quorel [WINEDEBUG]: marks the handler's log, then runs C:\quorel\quorel.exe without an
+# ASPI manager (Wine's own disabled): the program takes the pass-through.
+start_quorel() {
+  local debug=${1:--all}
+  kernel_mark || return 1
   (
     cd "$WINEPREFIX/drive_c/quorel" &&
       WINEDLLOVERRIDES=wnaspi32=d WINEDEBUG=$debug exec "${KERNEL_RUN_AS[@]}" /usr/bin/wine 'C:\quorel\quorel.exe'
   ) >>"$SCN_DIR/quorel.out" 2>&1 &
   # shellcheck disable=SC2034  # wait_quorel of tests/e2e/lib.sh waits for it
   QUOREL_PID=$!
+}
+
+# ---- quorel-flash, natively ----
+
+# run_flash ARGS...: marks the handler's log, then runs quorel-flash ARGS with no input (as the
+# ordinary user after kernel_as_user); its output goes to flash.out, its exit code to
+# FLASH_STATUS, its wall time in milliseconds to FLASH_MS.
+run_flash() {
+  FLASH_STATUS=none
+  kernel_mark || return 1
+  local started
+  started=$(date +%s%N)
+  FLASH_STATUS=0
+  timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
+    >"$SCN_DIR/flash.out" 2>&1 || FLASH_STATUS=$?
+  FLASH_MS=$((($(date +%s%N) - started) / 1000000))
+  echo "quorel-flash $*: exit $FLASH_STATUS after $FLASH_MS ms"
+}
+
+# expect_said TEXT: quorel-flash printed TEXT (in the window driver's escaped form, \n a line
+# feed) as whole lines.
+expect_said() {
+  local text
+  text=$(printf '%b' "$1")
+  [[ $'\n'$(cat "$SCN_DIR/flash.out")$'\n' == *$'\n'"$text"$'\n'* ]] ||
+    fail "quorel-flash did not print [$1]"
 }
 
 # expect_dialog CAPTION ICON TEXT [SECONDS]: as in tests/e2e/lib.sh; without a display in the
