@@ -197,6 +197,11 @@ expect_dialog() {
   expect_eq "$(sed -n 's/^TEXT //p' <<<"$out")" "$3" "dialog text"
 }
 
+# What follows the failure report when the system refused a command with access denied, in the
+# window driver's escaped form.
+# shellcheck disable=SC2034  # used by the scenarios
+ACCESS_DENIED='\n\nThe system refused a command to the drive: this program lacks the rights to send it. Run it as administrator (under Wine on Linux, as root).'
+
 # ---- The program's commands among the kernel's ----
 
 # Every open of an sr device sends GET EVENT STATUS NOTIFICATION (this CDB) and then TEST UNIT
@@ -265,4 +270,22 @@ check_download() {
     "drive $1: hashes of the 64 blocks written"
   cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
     fail "drive $1: the programmed image is not the packaged image"
+}
+
+# check_overlap DRIVE DRIVE: each drive's first image block was written before the other's last,
+# so the two downloads ran side by side.
+check_overlap() {
+  local first1 last1 first2 last2
+  read -r first1 last1 <<<"$(image_writes "$1")"
+  read -r first2 last2 <<<"$(image_writes "$2")"
+  [ "${first1:-0}" -lt "${last2:-0}" ] && [ "${first2:-0}" -lt "${last1:-0}" ] ||
+    fail "the downloads to drives $1 and $2 did not overlap"
+}
+
+# image_writes DRIVE: the times of the first and the last image block written to the drive.
+image_writes() {
+  program_lines "$1" | awk '$2 ~ /^3B0501/ && substr($2, 13, 6) == "004000" {
+      if (first == "") first = $5
+      last = $5
+    } END { print first, last }'
 }

@@ -27,11 +27,16 @@ download_drive_ms=$((download * 10 + 1000))
 download_ms=$(program_lines 1 | awk '
   !handle && $2 ~ /^3B/ { handle = $1 }
   { open[NR] = $1; t[NR] = $5; final[NR] = $2 ~ /^3B0501000000000000/ }
-  END { for (i = 1; i <= NR; ++i) if (open[i] == handle) { if (!first) first = t[i]; if (final[i]) last = t[i] }
-        print last + 10 - first }')
+  END {
+    for (i = 1; i <= NR; ++i) {
+      if (open[i] == handle && !first) first = t[i]
+      if (final[i]) last = t[i]
+    }
+    print last + 10 - first
+  }')
 {
   echo "update: ${FLASH_MS} ms wall, drive ${drive_ms} ms ($commands commands x 10 ms + 1000 ms" \
     "settle): ratio $(ratio "$FLASH_MS" "$drive_ms")"
-  echo "download alone: ${download_ms} ms, drive ${download_drive_ms} ms ($download commands x 10 ms" \
-    "+ 1000 ms): ratio $(ratio "$download_ms" "$download_drive_ms")"
+  echo "download alone: ${download_ms} ms, drive ${download_drive_ms} ms ($download commands" \
+    "x 10 ms + 1000 ms): ratio $(ratio "$download_ms" "$download_drive_ms")"
 } >"$SCN_DIR/note"
