@@ -1,14 +1,16 @@
 # shellcheck shell=bash
 # Helpers of the kernel scenarios, sourced in the guest after tests/e2e/lib.sh, whose helpers
 # they reuse; the ones named the same replace those of the ASPI manager. Expects what
-# tests/e2e/lib.sh expects, plus KERNEL_BIN (the folder holding quorel-tcmu-drive), KERNEL_PREFIX
-# (the guest's prepared Wine prefix) and KERNEL_LOOP (the tcm_loop target's folder in configfs).
+# tests/e2e/lib.sh expects, plus KERNEL_BIN (the folder holding quorel-tcmu-drive and
+# quorel-flash), KERNEL_PREFIX (the guest's prepared Wine prefix) and KERNEL_LOOP (the tcm_loop
+# target's folder in configfs).
 #
 # A scenario writes the simulated machine with sim_scenario, then calls kernel_drives, which
 # serves each [driveN] as a TCMU device, links it as LUN N-1 of the loop target and maps it to
 # the drive letter D:, E:, ... of the prefix; the program then finds the drives through their
 # letters and sends its commands through Wine's pass-through, which the kernel's sr driver
-# passes on as SG_IO.
+# passes on as SG_IO. Or the scenario calls run_flash: quorel-flash opens /dev/srN itself and
+# sends SG_IO.
 
 KERNEL_TCMU=/sys/kernel/config/target/core/user_0
 KERNEL_LETTERS=(d e f g)
