@@ -1,14 +1,16 @@
 # shellcheck shell=bash
 # Helpers of the kernel scenarios, sourced in the guest after tests/e2e/lib.sh, whose helpers
 # they reuse; the ones named the same replace those of the ASPI manager. Expects what
-# tests/e2e/lib.sh expects, plus KERNEL_BIN (the folder holding quorel-tcmu-drive), KERNEL_PREFIX
-# (the guest's prepared Wine prefix) and KERNEL_LOOP (the tcm_loop target's folder in configfs).
+# tests/e2e/lib.sh expects, plus KERNEL_BIN (the folder holding quorel-tcmu-drive and
+# quorel-flash), KERNEL_PREFIX (the guest's prepared Wine prefix) and KERNEL_LOOP (the tcm_loop
+# target's folder in configfs).
 #
 # A scenario writes the simulated machine with sim_scenario, then calls kernel_drives, which
 # serves each [driveN] as a TCMU device, links it as LUN N-1 of the loop target and maps it to
 # the drive letter D:, E:, ... of the prefix; the program then finds the drives through their
 # letters and sends its commands through Wine's pass-through, which the kernel's sr driver
-# passes on as SG_IO.
+# passes on as SG_IO. Or the scenario calls run_flash: quorel-flash opens /dev/srN itself and
+# sends SG_IO.
 
 KERNEL_TCMU=/sys/kernel/config/target/core/user_0
 KERNEL_LETTERS=(d e f g)
@@ -128,10 +130,9 @@ kernel_teardown() {
   done
 }
 
-# start_quorel [WINEDEBUG]: marks the handler's log, then runs C:\quorel\quorel.exe without an
-# ASPI manager (Wine's own disabled): the program takes the pass-through.
-start_quorel() {
-  local debug=${1:--all} pid
+# kernel_mark: has the handler write MARK into its log, and waits until it is there.
+kernel_mark() {
+  local pid
   pid=$(cat "$SCN_DIR/handler.pid" 2>/dev/null) && kill -USR1 "$pid" || {
     fail "no TCMU handler to mark"
     return 1
@@ -144,12 +145,45 @@ start_quorel() {
     }
     sleep 0.1
   done
+}
+
+# start_quorel [WINEDEBUG]: marks the handler's log, then runs C:\quorel\quorel.exe without an
+# ASPI manager (Wine's own disabled): the program takes the pass-through.
+start_quorel() {
+  local debug=${1:--all}
+  kernel_mark || return 1
   (
     cd "$WINEPREFIX/drive_c/quorel" &&
       WINEDLLOVERRIDES=wnaspi32=d WINEDEBUG=$debug exec "${KERNEL_RUN_AS[@]}" /usr/bin/wine 'C:\quorel\quorel.exe'
   ) >>"$SCN_DIR/quorel.out" 2>&1 &
   # shellcheck disable=SC2034  # wait_quorel of tests/e2e/lib.sh waits for it
   QUOREL_PID=$!
+}
+
+# ---- quorel-flash, natively ----
+
+# run_flash ARGS...: marks the handler's log, then runs quorel-flash ARGS with no input (as the
+# ordinary user after kernel_as_user); its output goes to flash.out, its exit code to
+# FLASH_STATUS, its wall time in milliseconds to FLASH_MS.
+run_flash() {
+  FLASH_STATUS=none
+  kernel_mark || return 1
+  local started
+  started=$(date +%s%N)
+  FLASH_STATUS=0
+  timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
+    >"$SCN_DIR/flash.out" 2>&1 || FLASH_STATUS=$?
+  FLASH_MS=$((($(date +%s%N) - started) / 1000000))
+  echo "quorel-flash $*: exit $FLASH_STATUS after $FLASH_MS ms"
+}
+
+# expect_said TEXT: quorel-flash printed TEXT (in the window driver's escaped form, \n a line
+# feed) as whole lines.
+expect_said() {
+  local text
+  text=$(printf '%b' "$1")
+  [[ $'\n'$(cat "$SCN_DIR/flash.out")$'\n' == *$'\n'"$text"$'\n'* ]] ||
+    fail "quorel-flash did not print [$1]"
 }
 
 # expect_dialog CAPTION ICON TEXT [SECONDS]: as in tests/e2e/lib.sh; without a display in the
@@ -164,6 +198,11 @@ expect_dialog() {
   expect_eq "$(sed -n 's/^DIALOG .* icon=\(.*\)$/\1/p' <<<"$out")" "$2?" "dialog icon"
   expect_eq "$(sed -n 's/^TEXT //p' <<<"$out")" "$3" "dialog text"
 }
+
+# What follows the failure report when the system refused a command with access denied, in the
+# window driver's escaped form.
+# shellcheck disable=SC2034  # used by the scenarios
+ACCESS_DENIED='\n\nThe system refused a command to the drive: this program lacks the rights to send it. Run it as administrator (under Wine on Linux, as root).'
 
 # ---- The program's commands among the kernel's ----
 
@@ -233,4 +272,22 @@ check_download() {
     "drive $1: hashes of the 64 blocks written"
   cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
     fail "drive $1: the programmed image is not the packaged image"
+}
+
+# check_overlap DRIVE DRIVE: each drive's first image block was written before the other's last,
+# so the two downloads ran side by side.
+check_overlap() {
+  local first1 last1 first2 last2
+  read -r first1 last1 <<<"$(image_writes "$1")"
+  read -r first2 last2 <<<"$(image_writes "$2")"
+  [ "${first1:-0}" -lt "${last2:-0}" ] && [ "${first2:-0}" -lt "${last1:-0}" ] ||
+    fail "the downloads to drives $1 and $2 did not overlap"
+}
+
+# image_writes DRIVE: the times of the first and the last image block written to the drive.
+image_writes() {
+  program_lines "$1" | awk '$2 ~ /^3B0501/ && substr($2, 13, 6) == "004000" {
+      if (first == "") first = $5
+      last = $5
+    } END { print first, last }'
 }

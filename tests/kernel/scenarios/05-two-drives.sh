@@ -22,7 +22,4 @@ check_download 1 A0 1240
 check_download 2 A0 1240
 expect_eq "$(count_log '^PROGRAM drive=1 .* revision=KM0P')" 1 "drive 1 programmed"
 expect_eq "$(count_log '^PROGRAM drive=2 .* revision=KM0P')" 1 "drive 2 programmed"
-first_block() { program_lines "$1" | awk '$2 ~ /^3B0501000000004000/ { print $5; exit }'; }
-last_block() { program_lines "$1" | awk 'substr($2, 13, 6) == "004000" && $2 ~ /^3B/ { t = $5 } END { print t }'; }
-[ "$(first_block 1)" -lt "$(last_block 2)" ] && [ "$(first_block 2)" -lt "$(last_block 1)" ] ||
-  fail "the two downloads did not overlap"
+check_overlap 1 2
