@@ -19,7 +19,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "device/scsi_structs.h"
+#include "log_text.h"
 #include "scenario.h"
 #include "sim/aspi_manager.h"
 
@@ -34,6 +34,8 @@ using quorel::SRB_ExecSCSICmd;
 using quorel::e2e::DriveSpec;
 using quorel::e2e::Scenario;
 namespace sim = quorel::sim;
+using quorel::e2e::Format;
+using quorel::e2e::Hex;
 
 namespace {
 
@@ -86,26 +88,6 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t bytes) {
       ::WriteFile(file, data, static_cast<DWORD>(bytes), &written, nullptr) && written == bytes;
   CloseHandle(file);
   return ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-
-std::string Hex(const uint8_t* bytes, size_t count) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < count; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
-}
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[4096];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
 }
 
 struct Drive {

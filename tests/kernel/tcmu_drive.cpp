@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -36,37 +35,20 @@
 #include <thread>
 #include <vector>
 
+#include "log_text.h"
 #include "scenario.h"
 #include "tcmu_ring.h"
 
 namespace fs = std::filesystem;
 namespace sim = quorel::sim;
 using quorel::e2e::DriveSpec;
+using quorel::e2e::Format;
+using quorel::e2e::Hex;
 
 namespace {
 
 constexpr double kLongestDelaySeconds = 300.0;  // a slow command is cut to this
 constexpr char kConfigPrefix[] = "quorel/";
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[4096];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
-std::string Hex(const uint8_t* bytes, size_t count) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < count; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
-}
 
 bool ReadText(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);

@@ -314,7 +314,11 @@ int LinuxPlatform::MessageBoxA(const char* text, const char* caption, uint32_t) 
   return kIdOk;
 }
 
-void LinuxPlatform::ProcessMessages() {}
+// No window messages here; the timed waits call this in a loop, so give the processor away for
+// a moment rather than spin.
+void LinuxPlatform::ProcessMessages() {
+  Sleep(1);
+}
 
 void LinuxPlatform::OutputDebugStringA(const char* text) {
   if (state_->debugOutput && text != nullptr) std::fputs(text, stderr);
