@@ -122,7 +122,8 @@ bool AtapiDevice::SendPartBlock() {
 
   const PartBlockLayout layout = LayoutOfPart(entry);
   std::memcpy(outBuffer, FlashPartTable[entry], layout.headerBytes);
-  std::memcpy(outBuffer + layout.headerBytes, ActivePartBlocks().data + layout.dataOffset, layout.blockBytes);
+  std::memcpy(outBuffer + layout.headerBytes, ActivePartBlocks().data + layout.dataOffset,
+              layout.blockBytes);
   return WriteBuffer(layout.bufferOffset, layout.transferBytes, layout.control);
 }
 

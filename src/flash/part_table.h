@@ -33,7 +33,6 @@ inline constexpr uint8_t FlashPartTable[kFlashPartCount][6] = {
 inline constexpr uint8_t PartBlockGroups[kFlashPartCount] = {
     0, 1, 2, 2, 3, 4, 5, 6, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 17, 17, 17, 18, 19};
 
-
 // Length in bytes of entry's part block.
 constexpr uint32_t PartBlockLength(int entry) {
   return (uint32_t{FlashPartTable[entry][4]} << 8) | FlashPartTable[entry][5];

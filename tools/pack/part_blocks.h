@@ -13,7 +13,7 @@ namespace quorel::pack {
 
 struct PartBlocks {
   PartBlockKind kind = PartBlockKind::Placeholder;
-  std::string sha256;  // of the embedded bytes, 64 lower-case hexadecimal digits
+  std::string sha256;      // of the embedded bytes, 64 lower-case hexadecimal digits
   std::size_t offset = 0;  // of the record in the file; the part blocks follow it
 };
 
