@@ -240,7 +240,7 @@ expect_eq() {  # ACTUAL EXPECTED WHAT
 }
 
 # expect_dialog CAPTION ICON TEXT [SECONDS]: the next message dialog, TEXT in the driver's
-# escaped form (\n for a line feed).
+# escaped form (\n for a line feed); ICON followed by E2E_ICON_MARK where that is set.
 expect_dialog() {
   local out
   if ! out=$(drv wait-dialog "${4:-60}"); then
@@ -248,7 +248,7 @@ expect_dialog() {
     return 1
   fi
   expect_eq "$(sed -n 's/^DIALOG caption=\(.*\) icon=.*/\1/p' <<<"$out")" "$1" "dialog caption"
-  expect_eq "$(sed -n 's/^DIALOG .* icon=\(.*\)$/\1/p' <<<"$out")" "$2" "dialog icon"
+  expect_eq "$(sed -n 's/^DIALOG .* icon=\(.*\)$/\1/p' <<<"$out")" "$2${E2E_ICON_MARK:-}" "dialog icon"
   expect_eq "$(sed -n 's/^TEXT //p' <<<"$out")" "$3" "dialog text"
 }
 
