@@ -212,6 +212,8 @@ class AtapiDevice {
   // Sets lastOutcome and lastTransferLength from one attempt's verdict; true when good.
   bool Judge(bool good, const SenseTriple& sense, uint32_t transferredBytes);
   void ChooseTransport();
+  // Gives the engine new zeroed in- and out-buffers (the old ones already freed or handed over).
+  void AllocateBuffers();
   // Frees the buffers, unloads the manager and closes the drive: the destructor's work.
   void Release();
   void ScanAspi();

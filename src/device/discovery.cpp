@@ -114,10 +114,7 @@ bool ValidIndex(int index) {
 AtapiDevice::AtapiDevice(bool scan) {
   // The timers and osInfo are constructed; the fields start as the class declares them: no
   // drive addressed (index 127, address -1, handle invalid), time-out 108,000 s, no retry.
-  std::unique_ptr<uint8_t[]> in(new uint8_t[kBufferBytes]());
-  std::unique_ptr<uint8_t[]> out(new uint8_t[kBufferBytes]());
-  inBuffer = in.release();
-  outBuffer = out.release();
+  AllocateBuffers();
   last = LastCommandRecord{};
   FlashResult = 0;
   // No destructor runs for an object whose construction threw: release here what the scan held.
@@ -128,6 +125,13 @@ AtapiDevice::AtapiDevice(bool scan) {
     Release();
     throw;
   }
+}
+
+void AtapiDevice::AllocateBuffers() {
+  std::unique_ptr<uint8_t[]> in(new uint8_t[kBufferBytes]());
+  std::unique_ptr<uint8_t[]> out(new uint8_t[kBufferBytes]());
+  inBuffer = in.release();
+  outBuffer = out.release();
 }
 
 AtapiDevice::~AtapiDevice() {

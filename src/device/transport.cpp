@@ -422,10 +422,7 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
       sendAspiCommand = nullptr;
       inBuffer = nullptr;
       outBuffer = nullptr;
-      std::unique_ptr<uint8_t[]> in(new uint8_t[kBufferBytes]());
-      std::unique_ptr<uint8_t[]> out(new uint8_t[kBufferBytes]());
-      inBuffer = in.release();
-      outBuffer = out.release();
+      AllocateBuffers();
       RecordCommand(cdb, SenseTriple{}, true);
       Judge(false, SenseTriple{}, 0);
       return false;

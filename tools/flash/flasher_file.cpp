@@ -15,15 +15,11 @@ using pack::PackError;
 
 FlasherFile ReadFlasher(const std::vector<uint8_t>& file, const std::string& fileName) {
   FlasherFile flasher;
-  const std::vector<std::size_t> blocks = pack::FindBlocks(file, pack::BlockKind::Any);
-  if (blocks.size() != 1) {
-    throw PackError(fileName + ": the package block occurs " + std::to_string(blocks.size()) +
-                    " times; it must occur exactly once");
-  }
-  const auto block = file.begin() + static_cast<std::ptrdiff_t>(blocks[0]);
+  const std::size_t blockAt = pack::FindOneBlock(file, fileName);
+  const auto block = file.begin() + static_cast<std::ptrdiff_t>(blockAt);
   flasher.block.assign(block, block + layout::kBlockBytes);
 
-  const std::vector<std::size_t> seals = pack::FindSealRecords(file, blocks[0]);
+  const std::vector<std::size_t> seals = pack::FindSealRecords(file, blockAt);
   if (seals.size() != 1) {
     throw PackError(fileName + ": its seal record occurs " + std::to_string(seals.size()) +
                     " times; it must occur exactly once");

@@ -209,6 +209,15 @@ std::vector<std::size_t> FindBlocks(const std::vector<uint8_t>& file, BlockKind 
   return found;
 }
 
+std::size_t FindOneBlock(const std::vector<uint8_t>& file, const std::string& fileName) {
+  const std::vector<std::size_t> found = FindBlocks(file, BlockKind::Any);
+  if (found.size() != 1) {
+    throw PackError(fileName + ": the package block occurs " + std::to_string(found.size()) +
+                    " times; it must occur exactly once");
+  }
+  return found[0];
+}
+
 std::vector<std::size_t> FindAll(const std::vector<uint8_t>& file, const uint8_t* pattern,
                                  std::size_t patternBytes) {
   const std::boyer_moore_horspool_searcher searcher(pattern, pattern + patternBytes);

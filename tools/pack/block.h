@@ -47,6 +47,10 @@ enum class BlockKind {
 // Offsets in `file` at which a whole block of the kind starts.
 std::vector<std::size_t> FindBlocks(const std::vector<uint8_t>& file, BlockKind kind);
 
+// The offset of the one package block of any kind in `file`; PackError naming fileName when it
+// occurs not exactly once.
+std::size_t FindOneBlock(const std::vector<uint8_t>& file, const std::string& fileName);
+
 // Offsets in `file` at which the byte string `pattern` starts, overlapping ones included.
 std::vector<std::size_t> FindAll(const std::vector<uint8_t>& file, const uint8_t* pattern,
                                  std::size_t patternBytes);

@@ -214,17 +214,13 @@ void WriteDemoImage(const std::string& revision, const std::filesystem::path& ou
 
 std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileName,
                       const std::filesystem::path& imageDir) {
-  const std::vector<std::size_t> found = FindBlocks(file, BlockKind::Any);
-  if (found.size() != 1) {
-    throw PackError(fileName + ": the package block occurs " + std::to_string(found.size()) +
-                    " times; it must occur exactly once");
-  }
-  const uint8_t* block = file.data() + found[0];
+  const std::size_t at = FindOneBlock(file, fileName);
+  const uint8_t* block = file.data() + at;
   const ReadBack back = ReadBlock(block);
 
   std::string out =
-      "; package block of " + fileName + " at file offset " + std::to_string(found[0]) + "\n";
-  out += "; " + SealLine(file, found[0]) + "\n";
+      "; package block of " + fileName + " at file offset " + std::to_string(at) + "\n";
+  out += "; " + SealLine(file, at) + "\n";
   if (!FindBlocks(file, BlockKind::Template).empty()) {
     out += "; an unpacked template: its title and image area hold the placeholders\n";
   }
