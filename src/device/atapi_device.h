@@ -17,9 +17,9 @@
 
 #include "device/device_entry.h"
 #include "device/hitimer.h"
-#include "device/scsi_structs.h"
 #include "platform/os_info.h"
 #include "platform/platform.h"
+#include "platform/scsi_structs.h"
 
 namespace quorel {
 

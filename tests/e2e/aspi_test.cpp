@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_structs.h"
+#include "platform/scsi_structs.h"
 #include "scenario.h"
 
 namespace quorel::e2e {

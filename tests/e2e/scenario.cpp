@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "log_text.h"
+
 namespace quorel::e2e {
 namespace {
 
@@ -170,6 +172,17 @@ bool SetDriveKey(DriveSpec& spec, const std::string& key, const std::string& val
     d.transportFaults.push_back(fault);
     return true;
   }
+  if (key == "reset_fault") {
+    sim::SimDrive::ResetFault fault;
+    const auto w = Words(value);
+    const std::string who = w.size() == 4 ? Lower(w[3]) : "program";
+    if ((w.size() != 3 && w.size() != 4) || !ParseFault(w, fault) ||
+        (who != "system" && who != "program"))
+      return why = "expected opcode skip count [system|program]", false;
+    fault.takenBySystem = who == "system";
+    d.resetFaults.push_back(fault);
+    return true;
+  }
   if (key == "readback_fault") {
     auto w = Words(value);
     sim::SimDrive::ReadBackFault fault;
@@ -257,6 +270,19 @@ std::string DriveState(int number, const DriveSpec& spec) {
       << "disc = " << (d.discPresent ? 1 : 0) << "\n"
       << "tray_open = " << (d.trayOpen ? 1 : 0) << "\n";
   return out.str();
+}
+
+std::string ProgramLine(int number, const std::string& address, const sim::SimDrive& drive) {
+  const auto hash = [](const std::vector<uint8_t>& bytes) {
+    return static_cast<unsigned long long>(sim::Fnv1a64(bytes.data(), bytes.size()));
+  };
+  return Format(
+      "PROGRAM drive=%d addr=%s control=%02X bytes=%u hash=%016llx part=%u:%016llx "
+      "revision=%s",
+      number, address.c_str(), drive.lastProgramControl,
+      static_cast<unsigned>(drive.programmed.size()), hash(drive.programmed),
+      static_cast<unsigned>(drive.programmedPartBlock.size()), hash(drive.programmedPartBlock),
+      drive.identity.revision.c_str());
 }
 
 }  // namespace quorel::e2e

@@ -23,6 +23,9 @@
 //                                 ; then the sense format: fixed (default), descriptor or none
 //   transport_fault = all 10 1    ; opcode|all skip count
 //   readback_fault = 5 3 100      ; block attempts position
+//   reset_fault = 3C 63 1 system  ; opcode|all skip count: the drive resets after that command;
+//                                 ; "system" (a media poll takes the unit attention) or
+//                                 ; "program" (default: the next command sees it)
 //
 // Values are case-insensitive where they are keywords; double quotes keep blanks.
 #pragma once
@@ -54,6 +57,11 @@ struct Scenario {
 // saved state of an earlier run, can override single values). On a mistake returns false with
 // `error` naming the line.
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
+
+// The log line of a drive that has just programmed: what it programmed (image and part block
+// held at that moment, as sizes and FNV-1a hashes) and the revision it now reports.
+//   PROGRAM drive=N addr=A:T:L control=XX bytes=N hash=FNV1A64 part=N:FNV1A64 revision=XXXX
+std::string ProgramLine(int number, const std::string& address, const sim::SimDrive& drive);
 
 // The state that survives from one run of the program to the next: what programming and the
 // tray changed. Written in the scenario format, so ParseScenario reads it back.

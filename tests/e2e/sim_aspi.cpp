@@ -8,7 +8,7 @@
 //     DEVICE addr=A:T:L type=N              (each device discovery found)
 //     EXEC t=MS tid=N addr=A:T:L drive=N cdb=HEX cdblen=N dir=in|out|none len=N
 //          hash=FNV1A64 head=HEX status=good|check|transport|nodevice sense=K/AS/AQ xfer=N
-//     PROGRAM drive=N addr=A:T:L control=XX bytes=N hash=FNV1A64 revision=XXXX
+//     PROGRAM ... (scenario.h, ProgramLine)
 //     ERROR text
 //   Beside the log: LOG.drive<N>.bin, the image each drive programmed last, and LOG.state, the
 //   drives' revision, disc and tray, read back by the next process of the same scenario.
@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_structs.h"
 #include "log_text.h"
+#include "platform/scsi_structs.h"
 #include "scenario.h"
 #include "sim/aspi_manager.h"
 
@@ -269,12 +269,7 @@ class Manager : public sim::AspiHost {
         if (!WriteWholeFile(imagePath, sd.programmed.data(), sd.programmed.size()))
           Log("ERROR cannot write " + imagePath);
       }
-      Log(Format(
-          "PROGRAM drive=%d addr=%s control=%02X bytes=%u hash=%016llx revision=%s", drive.number,
-          drive.Address().c_str(), sd.lastProgramControl,
-          static_cast<unsigned>(sd.programmed.size()),
-          static_cast<unsigned long long>(sim::Fnv1a64(sd.programmed.data(), sd.programmed.size())),
-          sd.identity.revision.c_str()));
+      Log(quorel::e2e::ProgramLine(drive.number, drive.Address(), sd));
     }
     std::string state = quorel::e2e::DriveState(drive.number, drive.spec);
     Lock hold(stateLock_);

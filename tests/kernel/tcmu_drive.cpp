@@ -313,12 +313,7 @@ class Device {
       std::string imagePath = log_.Path() + Format(".drive%d.bin", number_);
       if (!WriteWholeFile(imagePath, drive.programmed.data(), drive.programmed.size()))
         log_.Line("ERROR cannot write " + imagePath);
-      log_.Line(Format("PROGRAM drive=%d addr=%s control=%02X bytes=%zu hash=%016llx revision=%s",
-                       number_, Address().c_str(), drive.lastProgramControl,
-                       drive.programmed.size(),
-                       static_cast<unsigned long long>(
-                           sim::Fnv1a64(drive.programmed.data(), drive.programmed.size())),
-                       drive.identity.revision.c_str()));
+      log_.Line(quorel::e2e::ProgramLine(number_, Address(), drive));
     }
     state_.Set(index_, quorel::e2e::DriveState(number_, spec_));
   }

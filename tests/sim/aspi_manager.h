@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/scsi_structs.h"
+#include "platform/scsi_structs.h"
 #include "sim/sim_drive.h"
 
 namespace quorel::sim {

@@ -87,6 +87,8 @@ void SimDrive::ResetRecord() {
   programCount = 0;
   lastProgramControl = 0;
   programmed.clear();
+  programmedPartBlock.clear();
+  resets = 0;
   imageHighWater_ = 0;
 }
 
@@ -141,6 +143,14 @@ CommandResult SimDrive::Execute(const uint8_t* cdb, int direction, uint8_t* data
       if (cut != nullptr) result.transferred = std::min(result.transferred, cut->bytes);
     }
     result.delaySeconds += slowSeconds;
+  }
+  for (ResetFault& fault : resetFaults) {
+    if (!Matches(fault, cdb[0])) continue;
+    buffer.clear();
+    partBlock.clear();
+    imageHighWater_ = 0;
+    unitAttention = !fault.takenBySystem;
+    ++resets;
   }
   result.delaySeconds += latencySeconds;
   if (onAnswer) onAnswer(cdb, direction, data, length, result);
@@ -345,6 +355,7 @@ CommandResult SimDrive::WriteBuffer(const uint8_t* cdb, int direction, uint8_t* 
 CommandResult SimDrive::Program(uint8_t control) {
   const size_t end = std::min<size_t>(imageHighWater_, buffer.size());
   programmed.assign(buffer.begin(), buffer.begin() + end);
+  programmedPartBlock = partBlock;
   ++programCount;
   lastProgramControl = control;
   const size_t magicLength = sizeof kDemoImageMagic - 1;

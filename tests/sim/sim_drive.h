@@ -125,6 +125,14 @@ class SimDrive {
     int position = 0;  // byte within the block
   };
   std::vector<ReadBackFault> readBackFaults;
+  // A reset (a power dip, a bridge that re-enumerates, a bus reset): right after a matching
+  // command has run, the drive loses its buffer and its part block and raises one unit
+  // attention. With takenBySystem, the system's own media poll takes that unit attention before
+  // the program can see it.
+  struct ResetFault : Fault {
+    bool takenBySystem = false;
+  };
+  std::vector<ResetFault> resetFaults;
   // Sees every answer last, data included, and may change it: a fuzzer's perturbations and
   // bookkeeping. Runs under the machine's lock.
   std::function<void(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length,
@@ -139,10 +147,12 @@ class SimDrive {
   std::vector<uint8_t> partBlock;
   uint32_t partBlockOffset = 0;
   uint8_t partBlockControl = 0;
-  int programCount = 0;             // final program commands executed
-  uint8_t lastProgramControl = 0;   // 80h or A0h
-  std::vector<uint8_t> programmed;  // the image as last programmed (buffer 0 .. highest
-                                    // image offset written)
+  int programCount = 0;                      // final program commands executed
+  uint8_t lastProgramControl = 0;            // 80h or A0h
+  std::vector<uint8_t> programmed;           // the image as last programmed (buffer 0 .. highest
+                                             // image offset written)
+  std::vector<uint8_t> programmedPartBlock;  // the part block held when last programmed
+  int resets = 0;                            // resets that happened
 
   // Clears the log and what was received; keeps the configuration.
   void ResetRecord();

@@ -13,8 +13,8 @@
 #include <set>
 #include <stdexcept>
 
-#include "device/scsi_structs.h"
 #include "platform/collation.h"
+#include "platform/scsi_structs.h"
 #include "sim/aspi_manager.h"
 
 namespace quorel::sim {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "device/scsi_structs.h"
 #include "platform/host_dispatcher.h"
 #include "platform/platform.h"
+#include "platform/scsi_structs.h"
 #include "platform/threads.h"
 #include "sim/sim_drive.h"
 

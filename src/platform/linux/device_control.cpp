@@ -10,8 +10,8 @@
 #include <cstring>
 #include <utility>
 
-#include "device/scsi_structs.h"
 #include "platform/platform.h"
+#include "platform/scsi_structs.h"
 
 namespace quorel::sgio {
 namespace {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "device/scsi_structs.h"
 #include "platform/platform.h"
+#include "platform/scsi_structs.h"
 
 namespace quorel::test {
 

@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "device/scsi_structs.h"
 #include "platform/platform.h"
+#include "platform/scsi_structs.h"
 
 namespace quorel::sgio {
 namespace {
