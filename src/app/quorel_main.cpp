@@ -6,8 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "app/run_log.h"
 #include "app/texts.h"
 #include "device/compat.h"
+#include "device/write_guard.h"
 #include "flash/part_table.h"
 #include "flash/sense_codes.h"
 #include "package/bytes.h"
@@ -29,6 +31,13 @@ std::string ListLine(const DeviceEntry& entry) {
   char line[96];
   std::snprintf(line, sizeof line, text::kListLineFormat, entry.adapter, entry.path, entry.target,
                 entry.lun, root.c_str(), ident.c_str(), revision.c_str());
+  return line;
+}
+
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char line[320];
+  std::snprintf(line, sizeof line, format, args...);
   return line;
 }
 
@@ -61,12 +70,14 @@ class OnUnwind {
 
 }  // namespace
 
-TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
-    : view(view), package(package) {
+TQuorelMain::TQuorelMain(MainView& view, const PackageView& package, const RunOptions& options)
+    : view(view), package(package), options(options) {
   // A block that breaks the layout's limits would have the caption, the rules and the download
   // read outside its fields; refuse it before anything of it is used.
   const std::string fault = package.Validate();
   if (!fault.empty()) {
+    outcome = Outcome::PackageUnusable;
+    Note(text::kLogPackageRefused + fault);
     view.ShowMessage(text::kInvalidPackage + fault, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;
@@ -77,9 +88,12 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   // the build embedded, whether the package is sealed or not.
   const seal::State sealState = package.Seal();
   const PartBlockSource& partBlocks = ActivePartBlocks();
-  const bool damaged = sealState == seal::State::Mismatch ||
-                       !PartBlocksIntact(partBlocks.data, kPartBlockDataBytes, *partBlocks.origin);
+  const bool partsIntact =
+      PartBlocksIntact(partBlocks.data, kPartBlockDataBytes, *partBlocks.origin);
+  const bool damaged = sealState == seal::State::Mismatch || !partsIntact;
+  NotePackage(sealState, partsIntact);
   if (damaged || sealState == seal::State::Unreadable) {
+    outcome = Outcome::PackageUnusable;
     view.ShowMessage(damaged ? text::kPackageDigestMismatch : text::kPackageSealUnreadable,
                      MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
@@ -98,6 +112,8 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   imageSize = 0;
 
   if (settings.HOW_MANY_BIN == 0) {
+    outcome = Outcome::PackageUnusable;
+    Note(std::string(text::kLogPackageRefused) + text::kNoFirmware);
     view.ShowMessage(text::kNoFirmware, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;
@@ -111,16 +127,23 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package)
   OnUnwind releaseDrives([this] { FormDestroy(); });
   if (!DriveStartup()) return;
   if (settings.WARNING == 1 && !ConfirmNotice()) {
+    outcome = Outcome::Declined;
     view.Terminate();
     return;
   }
   view.RemoveCloseFromSystemMenu();
   releaseDrives.Release();
-  if (settings.AUTOMODE != 0) {
+  if (Automatic()) {
     try {
       cmdUpdateClick();
     } catch (...) {
       startupError = std::current_exception();
+      outcome = Outcome::Failed;
+      view.Terminate();
+    }
+    // Unattended, with nothing left to write: the run ends here.
+    if (Unattended() && !UpdateRunning() && outcome == Outcome::Running) {
+      outcome = Outcome::NothingToDo;
       view.Terminate();
     }
   }
@@ -147,6 +170,8 @@ bool TQuorelMain::DriveStartup() {
     listEngine = nullptr;
   }
   if (listEngine == nullptr) {
+    outcome = Outcome::Failed;
+    Note(text::kLogDeviceInitFailed);
     platform().MessageBoxA(text::kDeviceInitFailed, text::kDeviceInitFailedCaption,
                            win::kMbOk | win::kMbIconError);
     view.Terminate();
@@ -157,12 +182,16 @@ bool TQuorelMain::DriveStartup() {
   FillDriveList();
   listEngine->CloseDevice();
   cboDrivesChange();
+  Note(Format(text::kLogTransport, listEngine->UseAspi() ? text::kLogAspi : text::kLogPassThrough));
+  NoteDrives();
 
   int updatable = 0;
   for (unsigned i = 0; i < listEngine->DeviceCount(); ++i) {
     if (PresentAndUpdatable(listEngine->GetEntry(i))) ++updatable;
   }
   if (updatable == 0) {
+    outcome = Outcome::NoDrive;
+    Note(text::kLogNoDrive);
     std::string message = text::kNoMatch;
     message += text::kNoMatchLead;
     message += package.DriveName();
@@ -185,8 +214,10 @@ bool TQuorelMain::ConfirmNotice() {
   notice += text::kNoticeItem2;
   if (settings.NBWARNING == 1) notice += text::kNoticeItem3;
   notice += text::kNoticeQuestion;
-  return view.ShowMessage(notice, MessageKind::Warning, MessageButtons::YesNo) ==
-         MessageResult::Yes;
+  const bool yes =
+      view.ShowMessage(notice, MessageKind::Warning, MessageButtons::YesNo) == MessageResult::Yes;
+  Note(std::string(text::kLogNotice) + (yes ? "yes" : "no"));
+  return yes;
 }
 
 void TQuorelMain::FillDriveList() {
@@ -252,6 +283,7 @@ void TQuorelMain::cmdUpdateClick() {
   // An exception while the workers are being started ends the preparation here. Workers already
   // started keep their engines, and the last one's completion finishes the update; with none
   // running, the update ends at once.
+  for (const char*& refusal : jobRefusal) refusal = nullptr;
   OnUnwind abandon([this] {
     preparing = false;
     if (runningWorkers == 0) EndUpdate();
@@ -295,16 +327,17 @@ bool TQuorelMain::CreateJobEngines() {
   };
 
   try {
-    if (settings.AUTOMODE == 0) {
+    if (!Automatic()) {
       const int selected = view.SelectedDrive();
       const DeviceEntry* entry =
           selected < 0 ? nullptr : listEngine->GetEntry(static_cast<unsigned>(selected));
       // The button is disabled for such a drive; the handler refuses it all the same.
       if (!PresentAndUpdatable(entry)) return false;
-      if (entry->upToDate == 1 && settings.N2OMESSAGE != 0) {
+      if (entry->upToDate == 1 && settings.N2OMESSAGE != 0 && !options.force) {
         const std::string question = std::string(text::kAlreadyUpdated) + text::kContinueQuestion;
         if (view.ShowMessage(question, MessageKind::Warning, MessageButtons::YesNo) !=
             MessageResult::Yes) {
+          outcome = Outcome::Declined;
           view.Terminate();
           return false;
         }
@@ -313,7 +346,14 @@ bool TQuorelMain::CreateJobEngines() {
     } else {
       const unsigned count = listEngine->DeviceCount();
       for (unsigned i = 0; i < count && jobCount < kMaxDevices; ++i) {
-        if (PresentAndUpdatable(listEngine->GetEntry(i))) addJob(static_cast<int16_t>(i));
+        const DeviceEntry* entry = listEngine->GetEntry(i);
+        if (!PresentAndUpdatable(entry)) continue;
+        // No one asked for a drive that has the new firmware already.
+        if (Unattended() && !options.force && entry->upToDate == 1) {
+          Note(Format(text::kLogLeftUpToDate, DriveAddress(static_cast<int16_t>(i)).c_str()));
+          continue;
+        }
+        addJob(static_cast<int16_t>(i));
       }
     }
   } catch (...) {
@@ -333,6 +373,7 @@ void TQuorelMain::StartWorker(int k) {
   // neither checked nor written; the update reports it as failed.
   if (engine->CurrentIndex() != listIndex) {
     engine->FlashResult = kFlashFailed;
+    jobRefusal[k] = text::kLogNotAddressed;
     return;
   }
   // This build's part blocks are the placeholder and the drive is not the simulated test drive:
@@ -340,6 +381,7 @@ void TQuorelMain::StartWorker(int k) {
   if (!PartBlocksAllowedFor(engine->CurrentVendorSpecific())) {
     engine->FlashResult = kFlashFailed;
     placeholderRefused = true;
+    jobRefusal[k] = text::kLogPlaceholderRefused;
     return;
   }
 
@@ -359,8 +401,12 @@ void TQuorelMain::StartWorker(int k) {
   if (settings.CHKDISC == 1 && !CheckDiscAndTray(*engine)) {
     // The disc never went or the tray never closed: the drive is not written.
     engine->FlashResult = kFlashFailed;
+    jobRefusal[k] = text::kLogDiscOrTray;
     return;
   }
+  Note(Format(text::kLogStart, DriveAddress(listIndex).c_str(),
+              entry != nullptr ? FixedFieldText(entry->revision).c_str() : "",
+              package.NewRevisionText(entry != nullptr ? entry->bankIndex : 0)));
 
   // Counted before the thread exists, so that its completion always finds itself counted.
   ++runningWorkers;
@@ -374,6 +420,8 @@ void TQuorelMain::StartWorker(int k) {
 
 bool TQuorelMain::CheckDiscAndTray(AtapiDevice& engine) {
   view.SetText(Control::lblMsg, text::kCheckDiscTray);
+  // No one could take the disc out or push the tray in: the drive is left as it is.
+  if (Unattended()) return engine.IsDiscAbsent() && !engine.IsTrayOpen();
   for (int round = 0; round < kDiscCheckRounds; ++round) {
     if (engine.IsDiscAbsent()) {
       if (!engine.IsTrayOpen()) return true;
@@ -428,6 +476,7 @@ void TQuorelMain::FinishUpdate() {
     allSucceeded = 0;
     accessDenied = accessDenied || jobEngines[k]->Last().lastAccessDenied;
   }
+  NoteResults();
   DeleteJobEngines();
 
   SetProgressPosition(progressMax);
@@ -436,6 +485,13 @@ void TQuorelMain::FinishUpdate() {
   view.ProcessMessages();
 
   RereadDrives();
+  for (int k = 0; k < jobCount; ++k) {
+    if (const DeviceEntry* entry = listEngine ? listEngine->GetEntry(jobListIndex[k]) : nullptr) {
+      Note(Format(text::kLogRevisionAfter, DriveAddress(jobListIndex[k]).c_str(),
+                  FixedFieldText(entry->revision).c_str()));
+    }
+  }
+  outcome = allSucceeded != 0 ? Outcome::Updated : Outcome::Failed;
 
   // No drive is being written any more: let the computer sleep and the session end again before
   // the report, so that neither a report left open nor the restart below is held back.
@@ -452,6 +508,7 @@ void TQuorelMain::FinishUpdate() {
     view.Terminate();
     return;
   }
+  if (settings.REBOOT == 0) Note(text::kLogNoRestart);
   view.SetColor(Control::lblMsg, kColorNavy);
   view.SetText(Control::lblMsg, text::kDone);
   view.ShowMessage(text::kFlashSucceeded, MessageKind::Information, MessageButtons::Ok);
@@ -461,9 +518,17 @@ void TQuorelMain::FinishUpdate() {
   SetProgressPosition(0);
 
   if (settings.REBOOT != 0) {
-    Restart(osInfo, win::kEwxReboot);
+    // Unattended, the caller decides on the restart unless it passed it on.
+    if (Unattended() && !options.reboot) {
+      restarted = RestartState::NotDone;
+      Note(text::kLogRestartHeld);
+    } else {
+      restarted = Restart(osInfo, win::kEwxReboot) ? RestartState::Started : RestartState::NotDone;
+      Note(restarted == RestartState::Started ? text::kLogRestartStarted
+                                              : text::kLogRestartRefused);
+    }
     view.Terminate();
-  } else if (settings.CLOSEAP != 0) {
+  } else if (settings.CLOSEAP != 0 || Unattended()) {
     view.Terminate();
   }
 }
@@ -481,7 +546,7 @@ void TQuorelMain::EndUpdate() {
 
 void TQuorelMain::RereadDrives() {
   if (listEngine == nullptr) return;
-  if (settings.AUTOMODE == 0) {
+  if (!Automatic()) {
     const int selected = view.SelectedDrive();
     // The updated drive is read again even when the user picked another line meanwhile, so that
     // its entry carries the revision it has now.
@@ -525,6 +590,91 @@ void TQuorelMain::FormDestroy() {
 void TQuorelMain::SetProgressPosition(int position) {
   progressPosition = position;
   view.SetProgressPosition(position);
+}
+
+void TQuorelMain::Note(const std::string& line) const {
+  if (options.log != nullptr) options.log->Line(line);
+}
+
+void TQuorelMain::NotePackage(seal::State sealState, bool partBlocksIntact) const {
+  if (options.log == nullptr) return;
+  const char* sealText = text::kLogUnsealed;
+  if (sealState == seal::State::Verified) sealText = text::kLogSealVerified;
+  if (sealState == seal::State::Mismatch) sealText = text::kLogSealMismatch;
+  if (sealState == seal::State::Unreadable) sealText = text::kLogSealUnreadable;
+  const uint8_t kind = ActivePartBlocks().origin->kind;
+  const char* origin = kind == static_cast<uint8_t>(PartBlockKind::Maker) ? text::kLogPartsMaker
+                       : kind == static_cast<uint8_t>(PartBlockKind::StandIn)
+                           ? text::kLogPartsStandIn
+                           : text::kLogPartsPlaceholder;
+  Note(Format(text::kLogPackage, package.TitleText(), package.NewRevisionText(0), sealText, origin,
+              partBlocksIntact ? text::kLogPartsIntact : text::kLogPartsDamaged));
+}
+
+std::string TQuorelMain::DriveAddress(int16_t listIndex) const {
+  const DeviceEntry* entry =
+      listEngine != nullptr ? listEngine->GetEntry(static_cast<unsigned>(listIndex)) : nullptr;
+  if (entry == nullptr) return "?";
+  std::string address =
+      Format("%d-%d-%d-%d", entry->adapter, entry->path, entry->target, entry->lun);
+  const std::string root = FixedFieldText(entry->rootPath);
+  if (!root.empty()) {
+    address += ' ';
+    address.append(root, 0, 2);
+  }
+  return address;
+}
+
+void TQuorelMain::NoteDrives() const {
+  if (options.log == nullptr || listEngine == nullptr) return;
+  for (unsigned i = 0; i < listEngine->DeviceCount(); ++i) {
+    const DeviceEntry* entry = listEngine->GetEntry(i);
+    if (entry == nullptr) continue;
+    std::string decision = text::kLogRefusedByRules;
+    if (entry->updatable == 1) {
+      decision = entry->upToDate == 1 ? text::kLogUpToDate : text::kLogMayUpdate;
+      decision += package.NewRevisionText(entry->bankIndex);
+    }
+    std::string identity = FixedFieldText(entry->identText);
+    identity.erase(identity.find_last_not_of(' ') + 1);
+    Note(Format(text::kLogDrive, DriveAddress(static_cast<int16_t>(i)).c_str(), identity.c_str(),
+                FixedFieldText(entry->revision).c_str(), decision.c_str()));
+  }
+}
+
+void TQuorelMain::NoteResults() {
+  if (options.log == nullptr) return;
+  for (int k = 0; k < jobCount; ++k) {
+    const AtapiDevice* engine = jobEngines[k];
+    const std::string address = DriveAddress(jobListIndex[k]);
+    if (jobRefusal[k] != nullptr) {
+      Note(Format(text::kLogNotStarted, address.c_str(), jobRefusal[k]));
+      continue;
+    }
+    if (engine != nullptr && engine->FlashResult == 0) {
+      Note(Format(text::kLogSucceeded, address.c_str()));
+      continue;
+    }
+    Note(Format(text::kLogFailed, address.c_str()));
+    if (engine == nullptr) continue;
+    if (!engine->LastMismatch().empty()) {
+      Note(Format(text::kLogReadBack, address.c_str(), engine->LastMismatch().c_str()));
+    }
+    const LastCommandRecord& last = engine->Last();
+    std::string why = text::kLogNoAnswer;
+    if (last.lastRefused) {
+      why = text::kLogNotSent;
+    } else if (last.lastAccessDenied) {
+      why = text::kLogAccessDenied;
+    } else if (last.lastTimedOut) {
+      why = text::kLogTimedOut;
+    } else if (last.lastOutcome == kOutcomeSense) {
+      why = Format(text::kLogSense, last.lastSenseKey, last.lastAsc, last.lastAscq);
+    } else if (last.lastOutcome == kOutcomeGood) {
+      continue;  // the command went well; the read-back line says what did not
+    }
+    Note(Format(text::kLogLastCommand, address.c_str(), last.lastCdb[0], why.c_str()));
+  }
 }
 
 }  // namespace quorel

@@ -10,18 +10,45 @@
 #include <utility>
 
 #include "app/main_view.h"
-#include "platform/os_info.h"
 #include "device/atapi_device.h"
 #include "flash/parser.h"
 #include "package/package_view.h"
+#include "platform/os_info.h"
 
 namespace quorel {
+
+class RunLog;
+
+// How a front end runs the logic beyond the window's own behaviour (all off: the window).
+struct RunOptions {
+  // No one may be asked (a deployment tool's start): the update starts at once over every drive
+  // that may be updated, as in automatic mode; a drive the rules call up to date is left alone
+  // unless `force`; the disc check neither ejects nor waits; the package's restart is done only
+  // with `reboot`; the run ends after the update. The view answers the notice.
+  bool unattended = false;
+  // A drive the rules call up to date is updated like any other, without the question.
+  bool force = false;
+  bool reboot = false;
+  RunLog* log = nullptr;  // where the events are written; none when null
+};
+
+// How the run ended, for the front ends' exit codes.
+enum class Outcome : uint8_t {
+  Running,          // start-up ended ready, or an update runs
+  PackageUnusable,  // invalid, damaged, seal, no firmware
+  NoDrive,          // no drive may be updated
+  Declined,         // the notice or a question was answered no
+  NothingToDo,      // unattended: every drive that may be updated is up to date
+  Updated,
+  Failed,  // an update failed, or the drives could not be listed
+};
+enum class RestartState : uint8_t { NotAsked, Started, NotDone };
 
 class TQuorelMain {
  public:
   // The whole start-up. The view's controls exist already. Ends either ready, or terminating
   // after a refusal (view.Terminate() has been called).
-  TQuorelMain(MainView& view, const PackageView& package);
+  TQuorelMain(MainView& view, const PackageView& package, const RunOptions& options = {});
   ~TQuorelMain();  // runs FormDestroy
   TQuorelMain(const TQuorelMain&) = delete;
   TQuorelMain& operator=(const TQuorelMain&) = delete;
@@ -49,6 +76,8 @@ class TQuorelMain {
   int32_t JobCount() const { return jobCount; }
   int32_t RunningWorkers() const { return runningWorkers; }
   bool AllSucceeded() const { return allSucceeded != 0; }
+  Outcome RunOutcome() const { return outcome; }
+  RestartState Restarted() const { return restarted; }
 
  private:
   void FillDriveList();
@@ -66,9 +95,22 @@ class TQuorelMain {
   void RereadDrives();
   void DeleteJobEngines();
   void SetProgressPosition(int position);
+  bool Unattended() const { return options.unattended; }
+  bool Automatic() const { return settings.AUTOMODE != 0 || options.unattended; }
+  // The log's events.
+  void Note(const std::string& line) const;
+  void NotePackage(seal::State sealState, bool partBlocksIntact) const;
+  void NoteDrives() const;
+  void NoteResults();
+  std::string DriveAddress(int16_t listIndex) const;
 
   MainView& view;
   PackageView package;
+  RunOptions options;
+  Outcome outcome = Outcome::Running;
+  RestartState restarted = RestartState::NotAsked;
+  // Why a job's drive was not written, when its worker never started (a log text); else null.
+  const char* jobRefusal[kMaxDevices] = {};
   PackageSettings settings;
   OSInfo osInfo;
   AtapiDevice* listEngine = nullptr;

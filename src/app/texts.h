@@ -107,4 +107,71 @@ inline constexpr char kAccessDenied[] =
     "\n\nThe system refused a command to the drive: this program lacks the rights to send it. "
     "Run it as administrator (under Wine on Linux, as root).";
 
+// ---- Unattended use and the log ----
+// quorel.exe /? : the one message box of the switches (caption kDesignCaption).
+inline constexpr char kSwitchesHelp[] =
+    "Switches (case does not matter; - may stand for /):\n\n"
+    "/S or /quiet\tno window and no message: updates every drive that may be updated\n"
+    "/force\t\talso updates a drive that already has the new firmware\n"
+    "/reboot\t\trestarts the computer when the package asks for it (with /S)\n"
+    "/log=PATH\tappends a log of the run to PATH\n"
+    "/?\t\tshows this text\n\n"
+    "Exit codes: 0 updated; 3010 updated, restart needed; 1641 updated, restart started;\n"
+    "1603 an update failed; 1642 no drive may be updated; 1620 the package cannot be used;\n"
+    "1618 another copy is running; 1639 bad switches; 1602 answered no.";
+
+// Follows kFlashFailed in quorel-flash instead of kAccessDenied.
+inline constexpr char kAccessDeniedAsRoot[] =
+    "\n\nThe system refused a command to the drive: this program lacks the rights to send it. "
+    "Run it as root.";
+
+// Log lines; the fields in the order of their conversions.
+inline constexpr char kLogProgram[] = "program %s %s";  // name, version
+inline constexpr char kLogCommandLine[] = "command line: ";
+inline constexpr char kLogSystem[] = "system: ";
+inline constexpr char kLogPackage[] = "package: \"%s\", new revision %s, %s, part blocks %s, %s";
+inline constexpr char kLogSealVerified[] = "sealed, digest verified";
+inline constexpr char kLogSealMismatch[] = "sealed, DIGEST MISMATCH";
+inline constexpr char kLogSealUnreadable[] = "seal record unreadable";
+inline constexpr char kLogUnsealed[] = "unsealed";
+inline constexpr char kLogPartsMaker[] = "of the drive maker";
+inline constexpr char kLogPartsPlaceholder[] = "placeholder";
+inline constexpr char kLogPartsStandIn[] = "stand-in";
+inline constexpr char kLogPartsIntact[] = "intact";
+inline constexpr char kLogPartsDamaged[] = "DAMAGED";
+inline constexpr char kLogPackageRefused[] = "package cannot be used: ";
+inline constexpr char kLogTransport[] = "transport: %s";
+inline constexpr char kLogAspi[] = "ASPI manager";
+inline constexpr char kLogPassThrough[] = "SCSI pass-through";
+inline constexpr char kLogDrive[] = "drive %s: \"%s\" revision %s: %s";  // address, identity
+inline constexpr char kLogMayUpdate[] = "may be updated to ";
+inline constexpr char kLogUpToDate[] = "up to date, may be updated again to ";
+inline constexpr char kLogRefusedByRules[] = "not allowed by the package's rules";
+inline constexpr char kLogNoDrive[] = "no drive may be updated";
+inline constexpr char kLogDeviceInitFailed[] = "the drives cannot be listed";
+inline constexpr char kLogNotice[] = "notice: answered ";
+inline constexpr char kLogLeftUpToDate[] = "drive %s: up to date, left alone (no force)";
+inline constexpr char kLogStart[] = "drive %s: update started, %s to %s";
+inline constexpr char kLogNotStarted[] = "drive %s: not updated: %s";
+inline constexpr char kLogNotAddressed[] = "it could not be opened";
+inline constexpr char kLogPlaceholderRefused[] = "this program carries placeholder part blocks";
+inline constexpr char kLogDiscOrTray[] = "a disc is in the drive or its tray is open";
+inline constexpr char kLogSucceeded[] = "drive %s: update succeeded";
+inline constexpr char kLogFailed[] = "drive %s: update FAILED";
+inline constexpr char kLogReadBack[] = "drive %s: read-back differs: %s";
+inline constexpr char kLogLastCommand[] = "drive %s: last command %02X: %s";
+inline constexpr char kLogSense[] = "sense %X/%02X/%02X";
+inline constexpr char kLogAccessDenied[] = "access denied by the system";
+inline constexpr char kLogTimedOut[] = "timed out";
+inline constexpr char kLogNotSent[] = "refused before it was sent";
+inline constexpr char kLogNoAnswer[] = "failed without sense";
+inline constexpr char kLogRevisionAfter[] = "drive %s: revision now %s";
+inline constexpr char kLogNoRestart[] = "restart: not asked by the package";
+inline constexpr char kLogRestartStarted[] = "restart: asked by the package, started";
+inline constexpr char kLogRestartHeld[] = "restart: asked by the package, left to the caller";
+inline constexpr char kLogRestartRefused[] = "restart: asked by the package, not done";
+inline constexpr char kLogMessage[] = "message: ";
+inline constexpr char kLogError[] = "error: ";
+inline constexpr char kLogExitCode[] = "exit code %d";
+
 }  // namespace quorel::text

@@ -190,13 +190,13 @@ sim_scenario() {
   cat >"$SCN_DIR/machine.ini"
 }
 
-# start_quorel [WINEDEBUG]: runs C:\quorel\quorel.exe in the background against the simulated
-# machine; QUOREL_PID is its wine process. Output goes to quorel.out. With DRV_DESKTOP set, the
+# start_quorel [WINEDEBUG [ARGS...]]: runs C:\quorel\quorel.exe ARGS in the background against
+# the simulated machine; QUOREL_PID is its wine process. Output goes to quorel.out. With DRV_DESKTOP set, the
 # program runs in a Wine virtual desktop of that name and size DRV_DESKTOP_SIZE (800x600), so
 # that frame and caption show without a window manager.
 start_quorel() {
   local debug=${1:--all}
-  local run=('C:\quorel\quorel.exe')
+  local run=('C:\quorel\quorel.exe' "${@:2}")
   if [ -n "${DRV_DESKTOP:-}" ]; then
     run=(explorer "/desktop=$DRV_DESKTOP,${DRV_DESKTOP_SIZE:-800x600}" "${run[@]}")
   fi
@@ -208,14 +208,16 @@ start_quorel() {
   QUOREL_PID=$!
 }
 
-# wait_quorel SECONDS: waits for the program started last to end; false on time-out.
+# wait_quorel SECONDS: waits for the program started last to end; false on time-out. Its exit
+# status (the program's exit code modulo 256) is then in QUOREL_STATUS.
 wait_quorel() {
   local limit=$(($(date +%s) + $1))
   while kill -0 "$QUOREL_PID" 2>/dev/null; do
     [ "$(date +%s)" -lt "$limit" ] || return 1
     sleep 0.2
   done
-  wait "$QUOREL_PID" 2>/dev/null || true
+  QUOREL_STATUS=0
+  wait "$QUOREL_PID" 2>/dev/null || QUOREL_STATUS=$?
 }
 
 # drv ARGS...: the window driver; its output also goes to the scenario's transcript.

@@ -1,16 +1,22 @@
-// Program entry of quorel.exe: one copy at a time, the platform binding and the window-thread
-// dispatcher, the main window (whose logic's construction is the whole start-up), the message
-// loop, and the standard box for an exception that escapes.
+// Program entry of quorel.exe: the switches, one copy at a time, the platform binding and the
+// window-thread dispatcher, the main window (whose logic's construction is the whole start-up),
+// the message loop, and the standard box for an exception that escapes. With /S the window is
+// never shown and no message box appears: the logic runs unattended behind an answering view,
+// and the exit code and the log say what happened.
 #include <windows.h>
 // commctrl.h needs the types of windows.h.
 #include <commctrl.h>
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "app/answering_view.h"
 #include "app/quorel_main.h"
+#include "app/run_log.h"
+#include "app/switches.h"
 #include "app/texts.h"
 #include "app/win32/main_window.h"
 #include "app/win32/message_loop.h"
@@ -19,11 +25,80 @@
 #include "app/win32/win32_view.h"
 #include "package/package_view.h"
 #include "platform/win32/win32_platform.h"
+#include "quorel_version.h"
 
 namespace quorel {
 namespace {
 
 constexpr char kExceptionCaption[] = "quorel";
+
+// The platform's own message boxes (the ASPI loader's, a list that cannot be made) go to the log
+// in a silent run.
+class QuietPlatform : public Win32Platform {
+ public:
+  explicit QuietPlatform(RunLog& log) : log_(log) {}
+  int MessageBoxA(const char* text, const char*, uint32_t) override {
+    log_.Line(std::string(text::kLogMessage) + text);
+    return IDOK;
+  }
+
+ private:
+  RunLog& log_;
+};
+
+std::string LocalTimeStamp() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+                now.wDay, now.wHour, now.wMinute, now.wSecond);
+  return stamp;
+}
+
+std::string SystemText() {
+  OsVersion version;
+  if (!platform().GetVersionExA(&version)) return "Windows, version unknown";
+  char line[64];
+  std::snprintf(line, sizeof line, "Windows %u.%u (%s family)",
+                static_cast<unsigned>(version.majorVersion),
+                static_cast<unsigned>(version.minorVersion),
+                version.platformId == VER_PLATFORM_WIN32_NT ? "NT" : "9x");
+  return line;
+}
+
+// What a run with switches ends with.
+int ExitCodeOf(const TQuorelMain& main) {
+  switch (main.RunOutcome()) {
+    case Outcome::PackageUnusable:
+      return exit_code::kPackageUnusable;
+    case Outcome::NoDrive:
+      return exit_code::kNoDrive;
+    case Outcome::Declined:
+    case Outcome::Running:  // the window was closed without an update
+      return exit_code::kDeclined;
+    case Outcome::Failed:
+      return exit_code::kFailed;
+    case Outcome::NothingToDo:
+    case Outcome::Updated:
+      break;
+  }
+  switch (main.Restarted()) {
+    case RestartState::Started:
+      return exit_code::kRestartStarted;
+    case RestartState::NotDone:
+      return exit_code::kRestartNeeded;
+    case RestartState::NotAsked:
+      break;
+  }
+  return exit_code::kUpdated;
+}
+
+// The log and whether anything may be shown, for the whole run.
+struct RunContext {
+  Switches switches;
+  RunLog* log = nullptr;  // null without /log
+  bool Silent() const { return switches.silent; }
+};
 
 // Workers report through the main window: it is attached before start-up (which may start
 // them) and detached on every way out of Run, before the window itself goes.
@@ -60,15 +135,29 @@ void RegisterControlClasses() {
   }
 }
 
-int Run(HINSTANCE instance) {
+int Run(HINSTANCE instance, const RunContext& run) {
+  const auto note = [&run](const std::string& line) {
+    if (run.log != nullptr) run.log->Line(line);
+  };
   SingleInstance instanceGuard;
   if (instanceGuard.AlreadyRunning()) {
-    MessageBoxA(nullptr, text::kAlreadyRunning, text::kCaptionError, MB_OK | MB_ICONERROR);
-    return 0;
+    note(std::string(text::kLogMessage) + text::kAlreadyRunning);
+    if (!run.Silent()) {
+      MessageBoxA(nullptr, text::kAlreadyRunning, text::kCaptionError, MB_OK | MB_ICONERROR);
+    }
+    return run.switches.any ? exit_code::kAlreadyRunning : 0;
   }
 
   static Win32Platform binding;
-  SetPlatform(&binding);
+  static std::optional<QuietPlatform> quiet;
+  static RunLog noLog(nullptr, nullptr);
+  if (run.Silent()) {
+    quiet.emplace(run.log != nullptr ? *run.log : noLog);
+    SetPlatform(&*quiet);
+  } else {
+    SetPlatform(&binding);
+  }
+  note(text::kLogSystem + SystemText());
   static Win32UiDispatcher dispatcher;
   SetUiDispatcher(&dispatcher);
   RegisterControlClasses();
@@ -79,6 +168,12 @@ int Run(HINSTANCE instance) {
   window.Create(instance);
   if (window.hwnd() == nullptr) throw std::runtime_error("The main window cannot be created.");
   Win32View view(window);
+  AnsweringView answering(view);
+  RunOptions options;
+  options.unattended = run.Silent();
+  options.force = run.switches.force;
+  options.reboot = run.switches.reboot;
+  options.log = run.log;
 
   // The events are connected before start-up, which is the logic's construction, and are ignored
   // until it has ended. Nothing is lost that way: the window stays hidden throughout start-up
@@ -101,10 +196,12 @@ int Run(HINSTANCE instance) {
   std::optional<TQuorelMain> main;
   {
     const DispatcherAttachment attachment(dispatcher, window.hwnd());
-    main.emplace(view, PackageView::Embedded());
+    main.emplace(run.Silent() ? static_cast<MainView&>(answering) : view, PackageView::Embedded(),
+                 options);
     logic = &*main;
-    // After a refusal the quit request is pending: the window is not shown at all.
-    if (!view.TerminateRequested() && !window.Failed()) window.ShowCentred();
+    // After a refusal the quit request is pending: the window is not shown at all; nor ever in
+    // a silent run.
+    if (!view.TerminateRequested() && !window.Failed() && !run.Silent()) window.ShowCentred();
 
     RunMessageLoop(window.hwnd(), [&main] { return main->UpdateRunning(); });
   }
@@ -114,26 +211,80 @@ int Run(HINSTANCE instance) {
   logic = nullptr;
   // One error is shown: the first, which may come from the update that start-up began.
   std::exception_ptr error = main->TakeStartupError();
+  const int code = run.switches.any ? ExitCodeOf(*main) : 0;
   main.reset();
   if (!error) error = window.TakeError();
   if (error) std::rethrow_exception(error);
-  return 0;
+  return code;
 }
 
-void ShowException(const char* message) {
-  MessageBoxA(nullptr, message, kExceptionCaption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+void ShowException(const RunContext& run, const char* message) {
+  if (run.log != nullptr) run.log->Line(std::string(text::kLogError) + message);
+  if (!run.Silent()) {
+    MessageBoxA(nullptr, message, kExceptionCaption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  }
+}
+
+int RunWithSwitches(HINSTANCE instance, const char* commandLine) {
+  RunContext run;
+  run.switches = ParseSwitches(commandLine != nullptr ? commandLine : "");
+  const Switches& switches = run.switches;
+  if (switches.help || !switches.error.empty()) {
+    if (!switches.silent || switches.error.empty()) {
+      MessageBoxA(nullptr, text::kSwitchesHelp, text::kDesignCaption,
+                  MB_OK | (switches.error.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
+    }
+    return switches.error.empty() ? exit_code::kUpdated : exit_code::kBadSwitches;
+  }
+
+  std::string logFailure;
+  RunLog log(LocalTimeStamp, [&logFailure](const std::string& message) {
+    // Reported once, where it cannot hold up an update: a debugger sees it at once, the user
+    // (without /S) after the run has ended.
+    OutputDebugStringA(message.c_str());
+    logFailure = message;
+  });
+  if (!switches.logPath.empty() && log.Open(switches.logPath)) run.log = &log;
+  if (run.log != nullptr) {
+    char line[64];
+    std::snprintf(line, sizeof line, text::kLogProgram, "quorel.exe", QUOREL_VERSION_TEXT);
+    log.Line(line);
+    log.Line(text::kLogCommandLine + std::string(commandLine));
+  }
+  if (!logFailure.empty() && !switches.silent) {
+    MessageBoxA(nullptr, logFailure.c_str(), text::kCaptionWarning, MB_OK | MB_ICONWARNING);
+    logFailure.clear();
+  }
+
+  int code = exit_code::kFailed;
+  try {
+    code = Run(instance, run);
+  } catch (const std::exception& error) {
+    ShowException(run, error.what());
+    code = switches.any ? exit_code::kFailed : 1;
+  } catch (...) {
+    ShowException(run, "");
+    code = switches.any ? exit_code::kFailed : 1;
+  }
+  if (run.log != nullptr) {
+    char line[32];
+    std::snprintf(line, sizeof line, text::kLogExitCode, code);
+    log.Line(line);
+  }
+  if (!logFailure.empty() && !switches.silent) {
+    MessageBoxA(nullptr, logFailure.c_str(), text::kCaptionWarning, MB_OK | MB_ICONWARNING);
+  }
+  return code;
 }
 
 }  // namespace
 }  // namespace quorel
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   try {
-    return quorel::Run(instance);
-  } catch (const std::exception& error) {
-    quorel::ShowException(error.what());
+    return quorel::RunWithSwitches(instance, commandLine);
   } catch (...) {
-    quorel::ShowException("");
+    // Only the log's own set-up can throw here (out of memory).
   }
   return 1;
 }
