@@ -619,8 +619,9 @@ std::string TQuorelMain::DriveAddress(int16_t listIndex) const {
       Format("%d-%d-%d-%d", entry->adapter, entry->path, entry->target, entry->lun);
   const std::string root = FixedFieldText(entry->rootPath);
   if (!root.empty()) {
-    address += ' ';
+    address += " (";
     address.append(root, 0, 2);
+    address += ')';
   }
   return address;
 }

@@ -194,6 +194,8 @@ E2E_ICON_MARK="?"
 # window driver's escaped form.
 # shellcheck disable=SC2034  # used by the scenarios
 ACCESS_DENIED='\n\nThe system refused a command to the drive: this program lacks the rights to send it. Run it as administrator (under Wine on Linux, as root).'
+# quorel-flash's own wording of it.
+ACCESS_DENIED_AS_ROOT='\n\nThe system refused a command to the drive: this program lacks the rights to send it. Run it as root.'
 
 # ---- The program's commands among the kernel's ----
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,15 +12,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/quorel_main.h"
+#include "app/run_log.h"
 #include "app/texts.h"
 #include "description.h"
 #include "device/write_guard.h"
+#include "drive_guard.h"
 #include "flasher_file.h"
 #include "pack.h"
 #include "package/package_view.h"
@@ -50,13 +54,22 @@ constexpr char kUsage[] =
     "  --drive /dev/srN  update this drive (repeat for several); default: every optical drive\n"
     "  --yes             answer yes to the package's questions (unattended use)\n"
     "  --reboot          restart the computer if the package asks for it, without asking\n"
+    "  --force           also update a drive that already has the new firmware, without asking\n"
+    "  --log PATH        append a log of the run to PATH\n"
     "  --dump            show what the flasher carries, as quorel-pack --dump does\n"
     "  --version         show the version\n"
     "  --help            show this text\n"
     "\n"
     "Exit codes: 0 updated; 1 usage or unreadable file; 2 the package cannot be used (damaged,\n"
     "invalid, not a flasher); 3 no drive may be updated; 4 the update failed; 5 a question was\n"
-    "answered no; 128+N ended by signal N before any drive was written.\n";
+    "answered no; 128+N ended by signal N before any drive was written.\n"
+    "\n"
+    "A drive is held for the run (a lock file per device, and the kernel's exclusive open where\n"
+    "it grants one): a second run leaves a drive the first holds alone and says it is busy.\n";
+
+constexpr char kDriveBusy[] =
+    "%s is busy: another quorel-flash is updating it, or another program holds it exclusively."
+    " It is left alone.";
 
 constexpr char kStopRefused[] =
     "A drive is being updated: stopping now could leave it unable to start. The update goes on;"
@@ -70,6 +83,8 @@ struct Options {
   bool yes = false;
   bool reboot = false;
   bool dump = false;
+  bool force = false;
+  std::string log;
 };
 
 std::atomic<int> g_signal{0};
@@ -144,6 +159,10 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
       options.reboot = true;
     } else if (arg == "--dump") {
       options.dump = true;
+    } else if (arg == "--force") {
+      options.force = true;
+    } else if (arg == "--log" && i + 1 < argc) {
+      options.log = argv[++i];
     } else if (arg == "--drive" && i + 1 < argc) {
       options.drives.push_back(argv[++i]);
     } else if (arg.rfind("-", 0) != 0 && options.flasher.empty()) {
@@ -221,7 +240,42 @@ void RunUpdate(TQuorelMain& main, TermView& view, HostDispatcher& dispatcher) {
   }
 }
 
-int Run(const Options& options) {
+std::string LocalTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  return stamp;
+}
+
+std::string SystemText() {
+  utsname name{};
+  if (uname(&name) != 0) return "Linux";
+  return std::string(name.sysname) + " " + name.release + " (" + name.machine + ")";
+}
+
+// The drives of the run, each held by a guard; a busy one is reported and left out. Empty when
+// none is left.
+std::vector<std::string> HoldDrives(std::vector<std::string> paths,
+                                    std::vector<std::unique_ptr<DriveGuard>>& guards, RunLog& log) {
+  std::vector<std::string> held;
+  for (const std::string& path : paths) {
+    auto guard = std::make_unique<DriveGuard>(path);
+    if (guard->state() == DriveGuard::State::Busy) {
+      char line[256];
+      std::snprintf(line, sizeof line, kDriveBusy, path.c_str());
+      std::fprintf(stderr, "quorel-flash: %s\n", line);
+      log.Line(line);
+      continue;
+    }
+    guards.push_back(std::move(guard));
+    held.push_back(path);
+  }
+  return held;
+}
+
+int Run(const Options& options, RunLog& log) {
   std::vector<uint8_t> file;
   try {
     file = pack::ReadWholeFile(options.flasher);
@@ -231,6 +285,7 @@ int Run(const Options& options) {
     }
   } catch (const pack::PackError& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
+    log.Line(text::kLogError + std::string(error.what()));
     return kExitUsage;
   }
   FlasherFile flasher;
@@ -238,14 +293,26 @@ int Run(const Options& options) {
     flasher = ReadFlasher(file, options.flasher);
   } catch (const pack::PackError& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
+    log.Line(text::kLogPackageRefused + std::string(error.what()));
     return kExitPackage;
   }
   file.clear();
 
-  const std::unique_ptr<LinuxPlatform> binding =
-      options.drives.empty() ? std::make_unique<LinuxPlatform>()
-                             : std::make_unique<LinuxPlatform>(options.drives);
+  std::unique_ptr<LinuxPlatform> binding = options.drives.empty()
+                                               ? std::make_unique<LinuxPlatform>()
+                                               : std::make_unique<LinuxPlatform>(options.drives);
+  std::vector<std::string> paths;
+  for (char letter = 'D'; !binding->DevicePathOf(letter).empty(); ++letter) {
+    paths.push_back(binding->DevicePathOf(letter));
+  }
+  std::vector<std::unique_ptr<DriveGuard>> guards;
+  const std::vector<std::string> held = HoldDrives(paths, guards, log);
+  if (held.size() != paths.size()) {
+    if (held.empty()) return kExitNoDrive;
+    binding = std::make_unique<LinuxPlatform>(held);
+  }
   LinuxPlatform& os = *binding;
+  log.Line(text::kLogSystem + SystemText());
   SetPlatform(&os);
   HostDispatcher dispatcher;
   SetUiDispatcher(&dispatcher);
@@ -273,7 +340,10 @@ int Run(const Options& options) {
 
   CatchStopSignals();
   const PackageView package(flasher.block.data(), flasher.sealRecord.data());
-  TQuorelMain main(view, package);
+  RunOptions runOptions;
+  runOptions.force = options.force;
+  runOptions.log = &log;
+  TQuorelMain main(view, package, runOptions);
   if (!view.TerminateRequested() && main.Settings().AUTOMODE == 0 && !main.UpdateRunning()) {
     if (g_signal != 0) return kExitSignalBase + g_signal;
     const int chosen = ChooseDrive(view, main, os, options);
@@ -298,14 +368,33 @@ int Run(const Options& options) {
 }  // namespace quorel::flash_tool
 
 int main(int argc, char** argv) {
+  using namespace quorel;
   using namespace quorel::flash_tool;
   Options options;
   int exitCode = kExitUsage;
   if (!ParseOptions(argc, argv, options, exitCode)) return exitCode;
+
+  // Reported once; the run goes on without it.
+  RunLog log(LocalTimeStamp, [](const std::string& message) {
+    std::fprintf(stderr, "quorel-flash: %s\n", message.c_str());
+  });
+  if (!options.log.empty() && log.Open(options.log)) {
+    char line[64];
+    std::snprintf(line, sizeof line, text::kLogProgram, "quorel-flash", QUOREL_VERSION_TEXT);
+    log.Line(line);
+    std::string command = text::kLogCommandLine;
+    for (int i = 1; i < argc; ++i) command += (i > 1 ? " " : "") + std::string(argv[i]);
+    log.Line(command);
+  }
   try {
-    return Run(options);
+    exitCode = Run(options, log);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
+    log.Line(text::kLogError + std::string(error.what()));
+    exitCode = kExitFailed;
   }
-  return kExitFailed;
+  char line[32];
+  std::snprintf(line, sizeof line, text::kLogExitCode, exitCode);
+  log.Line(line);
+  return exitCode;
 }

@@ -116,8 +116,14 @@ bool TermView::Ask(const std::string& prompt, std::string& answer) {
   return true;
 }
 
-MessageResult TermView::ShowMessage(const std::string& text, MessageKind kind,
+MessageResult TermView::ShowMessage(const std::string& message, MessageKind kind,
                                     MessageButtons buttons) {
+  // The window's access-denied line names an administrator and Wine; here it is root.
+  std::string text = message;
+  const size_t denied = text.find(text::kAccessDenied);
+  if (denied != std::string::npos) {
+    text.replace(denied, sizeof text::kAccessDenied - 1, text::kAccessDeniedAsRoot);
+  }
   Say(std::string(CaptionOf(kind)) + ": " + text);
   if (buttons == MessageButtons::Ok) {
     messages_.push_back({text, kind, false});

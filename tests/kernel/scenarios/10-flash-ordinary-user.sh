@@ -11,7 +11,7 @@ kernel_drives || return 0
 cp "$E2E_WORK/pkg/auto1.exe" /tmp/auto1.exe && chmod 644 /tmp/auto1.exe
 run_flash --yes --drive "$(kernel_node 0)" /tmp/auto1.exe
 expect_eq "$FLASH_STATUS" 4 "exit code"
-expect_said "Error: $FAILURE$ACCESS_DENIED"
+expect_said "Error: $FAILURE$ACCESS_DENIED_AS_ROOT"
 [ "$(program_count 1 '^12')" -ge 1 ] || fail "no INQUIRY reached the drive"
 expect_eq "$(program_count 1 '^DF')" 0 "vendor commands that reached the drive"
 expect_nothing_written
