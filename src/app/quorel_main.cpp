@@ -423,10 +423,12 @@ void TQuorelMain::FinishUpdate() {
   view.SetTimerEnabled(false);
   allSucceeded = 1;
   bool accessDenied = false;
+  bool unconfirmed = false;
   for (int k = 0; k < jobCount; ++k) {
     if (jobEngines[k] == nullptr || jobEngines[k]->FlashResult == 0) continue;
     allSucceeded = 0;
     accessDenied = accessDenied || jobEngines[k]->Last().lastAccessDenied;
+    unconfirmed = unconfirmed || jobEngines[k]->ProgramUnconfirmed();
   }
   DeleteJobEngines();
 
@@ -448,6 +450,7 @@ void TQuorelMain::FinishUpdate() {
     std::string message = text::kFlashFailed;
     if (placeholderRefused) message += text::kPlaceholderPartBlocks;
     if (accessDenied) message += text::kAccessDenied;
+    if (unconfirmed) message += text::kProgramUnconfirmed;
     view.ShowMessage(message, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;

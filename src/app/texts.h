@@ -107,4 +107,9 @@ inline constexpr char kAccessDenied[] =
     "\n\nThe system refused a command to the drive: this program lacks the rights to send it. "
     "Run it as administrator (under Wine on Linux, as root).";
 
+// Follows kFlashFailed when a drive may have acted on the final command without confirming it.
+inline constexpr char kProgramUnconfirmed[] =
+    "\n\nA drive did not confirm the final command and may have been updated all the same. "
+    "Restart the computer, then check the firmware revision the drive reports.";
+
 }  // namespace quorel::text
