@@ -471,10 +471,12 @@ void TQuorelMain::FinishUpdate() {
   view.SetTimerEnabled(false);
   allSucceeded = 1;
   bool accessDenied = false;
+  bool unconfirmed = false;
   for (int k = 0; k < jobCount; ++k) {
     if (jobEngines[k] == nullptr || jobEngines[k]->FlashResult == 0) continue;
     allSucceeded = 0;
     accessDenied = accessDenied || jobEngines[k]->Last().lastAccessDenied;
+    unconfirmed = unconfirmed || jobEngines[k]->ProgramUnconfirmed();
   }
   NoteResults();
   DeleteJobEngines();
@@ -504,6 +506,7 @@ void TQuorelMain::FinishUpdate() {
     std::string message = text::kFlashFailed;
     if (placeholderRefused) message += text::kPlaceholderPartBlocks;
     if (accessDenied) message += text::kAccessDenied;
+    if (unconfirmed) message += text::kProgramUnconfirmed;
     view.ShowMessage(message, MessageKind::Error, MessageButtons::Ok);
     view.Terminate();
     return;
@@ -658,6 +661,7 @@ void TQuorelMain::NoteResults() {
     }
     Note(Format(text::kLogFailed, address.c_str()));
     if (engine == nullptr) continue;
+    if (engine->ProgramUnconfirmed()) Note(Format(text::kLogUnconfirmed, address.c_str()));
     if (!engine->LastMismatch().empty()) {
       Note(Format(text::kLogReadBack, address.c_str(), engine->LastMismatch().c_str()));
     }

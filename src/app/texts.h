@@ -107,6 +107,11 @@ inline constexpr char kAccessDenied[] =
     "\n\nThe system refused a command to the drive: this program lacks the rights to send it. "
     "Run it as administrator (under Wine on Linux, as root).";
 
+// Follows kFlashFailed when a drive may have acted on the final command without confirming it.
+inline constexpr char kProgramUnconfirmed[] =
+    "\n\nA drive did not confirm the final command and may have been updated all the same. "
+    "Restart the computer, then check the firmware revision the drive reports.";
+
 // ---- Unattended use and the log ----
 // quorel.exe /? : the one message box of the switches (caption kDesignCaption).
 inline constexpr char kSwitchesHelp[] =
@@ -165,6 +170,8 @@ inline constexpr char kLogAccessDenied[] = "access denied by the system";
 inline constexpr char kLogTimedOut[] = "timed out";
 inline constexpr char kLogNotSent[] = "refused before it was sent";
 inline constexpr char kLogNoAnswer[] = "failed without sense";
+inline constexpr char kLogUnconfirmed[] =
+    "drive %s: the final command was not confirmed; the drive may have been updated";
 inline constexpr char kLogRevisionAfter[] = "drive %s: revision now %s";
 inline constexpr char kLogNoRestart[] = "restart: not asked by the package";
 inline constexpr char kLogRestartStarted[] = "restart: asked by the package, started";

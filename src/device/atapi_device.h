@@ -183,15 +183,20 @@ class AtapiDevice {
   bool SenseKeyIs(uint8_t key) const;
 
   // ---- Firmware download ----
-  // Prepares the drive, sends its part block, writes and verifies the image and sends the
-  // final program command. Refuses, sending nothing, an image size that is not a positive
-  // whole number of 16,384-byte blocks, and a drive that may not receive this build's part
-  // blocks (PartBlocksAllowedFor).
+  // Prepares the drive, sends its part block, writes and verifies the image, reads it all back
+  // once more and sends the final program command; a failed attempt starts over from the
+  // preparation, three attempts in all. Refuses, sending nothing, an image size that is
+  // not a positive whole number of 16,384-byte blocks, and a drive that may not receive this
+  // build's part blocks (PartBlocksAllowedFor).
   bool DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode);
   bool SendPartBlock();
+  // Writes and reads back the image block by block, up to three times from block 0.
   bool WriteAndVerify(const uint8_t* image, int32_t sizeBytes);
   // The diagnostic line of the last read-back mismatch; empty when none.
   const std::string& LastMismatch() const { return lastMismatch; }
+  // The last download failed after the drive may have acted on the program command: it may have
+  // been updated, and only what it reports after a restart tells.
+  bool ProgramUnconfirmed() const { return programUnconfirmed; }
 
   // Outcome of the last download on this engine: 0 success, 42 failure. Written by the
   // worker, read by the window after the worker's completion.
@@ -223,6 +228,17 @@ class AtapiDevice {
   bool ReadInquiry();
   void FillIdentity(DeviceEntry& entry) const;
 
+  enum class ProgramOutcome : uint8_t { Programmed, StartOver, Failed };
+  void Prepare();
+  bool WriteAndVerifyPass(const uint8_t* image, uint32_t blocks);
+  // Reads the whole image back once more.
+  bool VerifyPass(const uint8_t* image, uint32_t blocks);
+  // Reads back the block at offset and compares it with OutBuffer.
+  bool ReadBack(uint32_t offset);
+  ProgramOutcome Program(uint8_t control, const uint8_t* image, uint32_t blocks);
+  // The program command, never re-sent by the transport.
+  bool SendProgram(uint8_t control);
+
   HiTimer waitTimer;
   HiTimer commandTimer;
   PassThroughRequest passThroughRequest{};
@@ -251,6 +267,7 @@ class AtapiDevice {
   bool retryFlag = false;
   LastCommandRecord last;
   std::string lastMismatch;
+  bool programUnconfirmed = false;
 };
 
 }  // namespace quorel

@@ -1,10 +1,19 @@
 // The firmware download: prepare the drive, send its part block, write and read back the image
-// block by block, settle, then tell the drive to program what it holds.
+// block by block, settle, read the whole image back once more, then tell the drive to program
+// what it holds.
+//
+// A drive that resets meanwhile (a power dip, a bridge that re-enumerates, a bus reset) loses its
+// buffer and its part block and raises one unit attention, which the system's own media poll may
+// take before the program sees it. So the program command goes out only straight after a whole
+// read-back pass found every block in place, and every new attempt starts over from the
+// preparation, part block included. The program command is never re-sent blindly: a drive that
+// acted on it may have emptied its buffer since.
 #include <cstdio>
 #include <cstring>
 
 #include "device/atapi_device.h"
 #include "flash/part_table.h"
+#include "flash/sense_codes.h"
 
 namespace quorel {
 namespace {
@@ -92,6 +101,8 @@ class ExclusiveAccess {
 
 bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode) {
   SetTimeout(kDefaultTimeoutSeconds);
+  lastMismatch.clear();
+  programUnconfirmed = false;
   if (image == nullptr || !ImageSizeAcceptable(sizeBytes) ||
       !PartBlocksAllowedFor(currentVendorSpecific)) {
     // Nothing is sent. The flag is left set as on every other failed download.
@@ -99,19 +110,35 @@ bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint
     return false;
   }
   ExclusiveAccess exclusive(!useAspi, driveHandle);
+  const uint32_t blocks = uint32_t(sizeBytes) / kBlockBytes;
+  const uint8_t control = bootCode != 0 ? kProgramWithBootCodeControl : kProgramControl;
 
-  // Preparation is tolerant: each step is sent once and its outcome does not stop the download.
+  // Every attempt starts from the preparation: whatever failed the last one may have been a
+  // reset whose unit attention the system took, and the part block is then gone too.
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    Prepare();
+    SetRetry(true);
+    if (!WriteAndVerifyPass(image, blocks)) continue;
+    waitTimer.Wait(kSettleSeconds);
+    if (!VerifyPass(image, blocks)) continue;
+    switch (Program(control, image, blocks)) {
+      case ProgramOutcome::Programmed:
+        return true;
+      case ProgramOutcome::StartOver:
+        continue;
+      case ProgramOutcome::Failed:
+        return false;
+    }
+  }
+  return false;
+}
+
+void AtapiDevice::Prepare() {
+  // Tolerant: each step is sent once and its outcome does not stop the download.
   SetRetry(false);
   WaitReady(kReadyLimitSeconds);
-  SetRetry(false);
   StopDisc();
-  SetRetry(false);
   SendPartBlock();
-
-  SetRetry(true);
-  if (!WriteAndVerify(image, sizeBytes)) return false;
-  waitTimer.Wait(kSettleSeconds);
-  return WriteBuffer(0, 0, bootCode != 0 ? kProgramWithBootCodeControl : kProgramControl);
 }
 
 bool AtapiDevice::SendPartBlock() {
@@ -130,29 +157,70 @@ bool AtapiDevice::SendPartBlock() {
 bool AtapiDevice::WriteAndVerify(const uint8_t* image, int32_t sizeBytes) {
   lastMismatch.clear();
   const uint32_t blocks = sizeBytes < int32_t{kBlockBytes} ? 0 : uint32_t(sizeBytes) / kBlockBytes;
-
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    bool passed = true;
-    for (uint32_t n = 0; n < blocks && passed; ++n) {
-      const uint32_t offset = n * kBlockBytes;
-      std::memcpy(outBuffer, image + offset, kBlockBytes);
-      if (!WriteBuffer(offset, kBlockBytes, 0x00) ||
-          !ReadBuffer(offset, kBlockBytes, InFill::ComplementOfOut)) {
-        passed = false;
-      } else if (std::memcmp(inBuffer, outBuffer, kBlockBytes) != 0) {
-        uint32_t pos = 0;
-        while (inBuffer[pos] == outBuffer[pos]) ++pos;
-        char line[64];
-        std::snprintf(line, sizeof line, "R = %.2x , W = %.2x , Pos = %d(%x)", inBuffer[pos],
-                      outBuffer[pos], int(pos), pos);
-        lastMismatch = line;
-        platform().OutputDebugStringA(line);
-        passed = false;
-      }
-    }
-    if (passed) return true;
+    if (WriteAndVerifyPass(image, blocks)) return true;
   }
   return false;
+}
+
+bool AtapiDevice::WriteAndVerifyPass(const uint8_t* image, uint32_t blocks) {
+  for (uint32_t n = 0; n < blocks; ++n) {
+    std::memcpy(outBuffer, image + n * kBlockBytes, kBlockBytes);
+    if (!WriteBuffer(n * kBlockBytes, kBlockBytes, 0x00) || !ReadBack(n * kBlockBytes)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool AtapiDevice::VerifyPass(const uint8_t* image, uint32_t blocks) {
+  for (uint32_t n = 0; n < blocks; ++n) {
+    std::memcpy(outBuffer, image + n * kBlockBytes, kBlockBytes);
+    if (!ReadBack(n * kBlockBytes)) return false;
+  }
+  return true;
+}
+
+bool AtapiDevice::ReadBack(uint32_t offset) {
+  if (!ReadBuffer(offset, kBlockBytes, InFill::ComplementOfOut)) return false;
+  if (std::memcmp(inBuffer, outBuffer, kBlockBytes) == 0) return true;
+  uint32_t pos = 0;
+  while (inBuffer[pos] == outBuffer[pos]) ++pos;
+  char line[64];
+  std::snprintf(line, sizeof line, "R = %.2x , W = %.2x , Pos = %d(%x)", inBuffer[pos],
+                outBuffer[pos], int(pos), pos);
+  lastMismatch = line;
+  platform().OutputDebugStringA(line);
+  return false;
+}
+
+AtapiDevice::ProgramOutcome AtapiDevice::Program(uint8_t control, const uint8_t* image,
+                                                 uint32_t blocks) {
+  if (SendProgram(control)) return ProgramOutcome::Programmed;
+  const bool sense = last.lastOutcome == kOutcomeSense;
+  // A unit attention answers instead of the command: the drive reset before it and acted on
+  // nothing, but lost what it held.
+  if (sense && last.lastSenseKey == kSenseKeyUnitAttention) return ProgramOutcome::StartOver;
+  // Refused by the system or by the drive: it acted on nothing either.
+  if (last.lastRefused || last.lastAccessDenied ||
+      (sense && last.lastSenseKey == kSenseKeyIllegalRequest)) {
+    return ProgramOutcome::Failed;
+  }
+  // The drive may have acted. Without sense and within the time-out the command may go out once
+  // more, but only over a buffer that still holds the whole image.
+  programUnconfirmed = true;
+  if (sense || last.lastTimedOut || !VerifyPass(image, blocks) || !SendProgram(control)) {
+    return ProgramOutcome::Failed;
+  }
+  programUnconfirmed = false;
+  return ProgramOutcome::Programmed;
+}
+
+bool AtapiDevice::SendProgram(uint8_t control) {
+  SetRetry(false);
+  const bool good = WriteBuffer(0, 0, control);
+  SetRetry(true);
+  return good;
 }
 
 }  // namespace quorel

@@ -332,7 +332,8 @@ download_stream() {
 
 # expected_download CONTROL PARTBLOCK_LENGTH: the download of the 1 MiB image to a drive that is
 # not becoming ready (one TEST UNIT READY, then one more) and whose part block goes out with
-# control 7Fh; CONTROL is the final command's.
+# control 7Fh: each block written and read back, then the whole image read back once more, then
+# the final command, whose control is CONTROL.
 expected_download() {
   printf '000000000000000000000000 none 0\n%.0s' 1 2
   printf '1B0000000000000000000000 none 0\n'
@@ -343,23 +344,26 @@ expected_download() {
     printf '3B0501%06X004000000000 out 16384\n' $((n * 16384))
     printf '3C0101%06X004000000000 in 16384\n' $((n * 16384))
   done
+  for ((n = 0; n < 64; ++n)); do
+    printf '3C0101%06X004000000000 in 16384\n' $((n * 16384))
+  done
   printf '3B0501000000000000%s0000 none 0\n' "$1"
 }
 
 # check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's download is exactly the expected
 # command stream, every CDB the drive received had 12 bytes, the download waited a second before
-# the final command, and the bytes the drive was sent are the packaged image.
+# the whole read-back pass, and the bytes the drive was sent are the packaged image.
 check_download() {
   if ! diff <(download_stream "$1") <(expected_download "$2" "$3") >"$SCN_DIR/stream$1.diff"; then
     fail "drive $1: command stream differs from the download sequence (stream$1.diff):"
     head -6 "$SCN_DIR/stream$1.diff" | while IFS= read -r line; do fail "  $line"; done
   fi
   expect_eq "$(exec_lines "$1" | grep -vc ' cdblen=12 ')" 0 "drive $1: commands with a CDB length other than 12"
-  local read_at final_at
-  read_at=$(exec_lines "$1" | grep ' cdb=3C0101' | tail -1 | field t)
-  final_at=$(exec_lines "$1" | grep ' cdb=3B0501000000000000' | tail -1 | field t)
-  [ -n "$read_at" ] && [ -n "$final_at" ] && [ $((final_at - read_at)) -ge 1000 ] ||
-    fail "drive $1: final command at ${final_at:-?} ms, last read-back at ${read_at:-?} ms: no second between"
+  local read_at pass_at
+  read_at=$(exec_lines "$1" | grep ' cdb=3C0101' | sed -n 64p | field t)
+  pass_at=$(exec_lines "$1" | grep ' cdb=3C0101' | sed -n 65p | field t)
+  [ -n "$read_at" ] && [ -n "$pass_at" ] && [ $((pass_at - read_at)) -ge 1000 ] ||
+    fail "drive $1: whole read-back from ${pass_at:-?} ms, last block read back at ${read_at:-?} ms: no second between"
   local want got
   want=$(drv fnv1a "Z:$E2E_WORK/pkg/demo-fw.bin" 16384)
   got=$(exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]\{6\}004000' | field hash)

@@ -1,8 +1,10 @@
 // Fuzz target: the whole window, start-up and Update, over one to three simulated drives whose
 // answers the input perturbs, through pass-through or the ASPI manager, on the NT or the 9x
 // family. The oracles:
-//   - a drive programmed only with the image, and the success message only when every drive
-//     written programmed it;
+//   - a drive programmed only with the image, and with the part block it was sent when it took
+//     one, and the success message only when every drive written programmed it (a drive that
+//     resets, its unit attention taken by the system, right before the final command or right
+//     after the part block is past what any host can see, and out of this oracle's reach);
 //   - a drive's listed identity only from that drive's own answers;
 //   - a drive written only if one of its own INQUIRY answers passes the rules;
 //   - a bounded number of commands per drive and of dialogs, and an update that ends.
@@ -77,6 +79,32 @@ struct Drive {
   std::vector<AnswerFault> answerFaults;
   int commands = 0;
   std::vector<std::string> answeredIdentities;  // bytes 8-35 of each good INQUIRY answer
+  // Resets: the part block of the current preparation as the drive took it (empty: none taken,
+  // or a reset right after it), and whether the drive last programmed right after a reset.
+  int resetsSeen = 0, programsSeen = 0;
+  bool lastCommandReset = false;
+  std::vector<uint8_t> partBlockTaken, partBlockAtProgram;
+  bool programAfterReset = false;
+
+  // Follows the preparation, the part block and the program command as the drive saw them.
+  void TrackResets(const uint8_t* cdb, const sim::CommandResult& result) {
+    const bool reset = sim->resets != resetsSeen;
+    resetsSeen = sim->resets;
+    // Control 7Fh, or control 00h at 80000h with less than an image block.
+    const bool partBlock =
+        cdb[0] == 0x3B && (cdb[9] == 0x7F || (cdb[9] == 0x00 && cdb[3] == 0x08 && cdb[4] == 0 &&
+                                              cdb[5] == 0 && (cdb[6] | cdb[7]) < 0x40));
+    if (cdb[0] == 0xDF) partBlockTaken.clear();
+    if (partBlock && result.status == sim::Status::Good) {
+      partBlockTaken = reset ? std::vector<uint8_t>{} : sim->partBlock;
+    }
+    if (sim->programCount != programsSeen) {
+      programsSeen = sim->programCount;
+      programAfterReset = lastCommandReset;
+      partBlockAtProgram = partBlockTaken;
+    }
+    lastCommandReset = reset;
+  }
 
   void OnAnswer(int index, const uint8_t* cdb, int direction, uint8_t* data, uint32_t length,
                 sim::CommandResult& result) {
@@ -92,6 +120,7 @@ struct Drive {
         data[fault.position % std::min(result.transferred, length)] ^= fault.value | 1;
       }
     }
+    TrackResets(cdb, result);
     if (Verbose()) {
       std::fprintf(stderr, "drive %d: %02X %u bytes: status %d, sense key %X, %u bytes moved\n",
                    index, cdb[0], length, static_cast<int>(result.status), result.senseKey,
@@ -168,9 +197,10 @@ class Run {
   // range, another maker), then disc, tray open, tray locked, unit attention, no event status,
   // missing from the manager's list. Each fault record: drive (bits 0-1), kind (2-4), opcode
   // (5-7); skip; count (bit 7 set: every one, else the low four bits); three parameters. The
-  // kinds: sense, transport failure, busy, short transfer, late (third parameter bit 0: the
-  // manager keeps a late request when asked to abort it), wrong read-back, corrupted data in,
-  // status replaced.
+  // kinds: sense, transport failure (first parameter bit 0: a reset after the command instead,
+  // bit 1: its unit attention taken by the system), busy, short transfer, late (third parameter bit
+  // 0: the manager keeps a late request when asked to abort it), wrong read-back, corrupted data
+  // in, status replaced.
   void Configure(Input& in) {
     machine.ticksPerCounterRead = 10'000;
     const uint8_t flags = in.Byte();
@@ -253,7 +283,14 @@ class Run {
           break;
         }
         case 1:
-          drive.transportFaults.push_back(fault);
+          if (p1 & 1) {
+            sim::SimDrive::ResetFault reset;
+            static_cast<sim::Fault&>(reset) = fault;
+            reset.takenBySystem = (p1 & 2) != 0;
+            drive.resetFaults.push_back(reset);
+          } else {
+            drive.transportFaults.push_back(fault);
+          }
           break;
         case 2:
           drive.busyFaults.push_back(fault);
@@ -343,6 +380,10 @@ class Run {
       const bool written = std::any_of(sim.log.begin(), sim.log.end(),
                                        [](const auto& c) { return c.cdb[0] == 0x3B; });
       if (!written) continue;
+      if (drives[i].programAfterReset) {
+        ++programmedRight;  // out of reach: counted as the drive says
+        continue;
+      }
       const auto& own = drives[i].answeredIdentities;
       if (std::none_of(own.begin(), own.end(), [&](const auto& id) { return PassesRules(id); })) {
         Finding("a drive written whose own answers do not pass the rules", i);
@@ -352,6 +393,10 @@ class Run {
           sim.programmed.size() == static_cast<std::size_t>(image.sizeBytes) &&
           std::memcmp(sim.programmed.data(), image.image, sim.programmed.size()) == 0;
       if (sim.programCount > 0 && !right) Finding("a drive programmed with something else", i);
+      if (sim.programCount > 0 && !drives[i].partBlockAtProgram.empty() &&
+          sim.programmedPartBlock != drives[i].partBlockAtProgram) {
+        Finding("a drive programmed without the part block it took", i);
+      }
       if (right) {
         ++programmedRight;
       } else {

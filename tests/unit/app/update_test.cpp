@@ -420,6 +420,7 @@ struct FailureCase {
   int drives;
   bool emptyBank;       // the bank's size slot holds 0 (a placeholder bank): nothing may be written
   bool denied = false;  // the system refuses writes to drive 0 with access denied
+  bool unconfirmed = false;  // drive 0 programs, but its answer to the final command is late
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -438,6 +439,11 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
     package.SetBank(0, 0, 0);
   } else if (c.denied) {
     machine.letters[0].restrictedCommands = true;
+  } else if (c.unconfirmed) {
+    drives[0]->onAnswer = [](const uint8_t* cdb, int, uint8_t*, uint32_t,
+                             sim::CommandResult& result) {
+      if (cdb[0] == kOpWriteBuffer && (cdb[9] & 0x80) != 0) result.delaySeconds = 200000.0;
+    };
   } else {
     sim::Fault fault;
     fault.opcode = kOpWriteBuffer;
@@ -453,8 +459,9 @@ TEST_P(FailedUpdate, OneErrorAndTheProgramEnds) {
   EXPECT_EQ(window->JobCount(), c.drives);
   EXPECT_FALSE(window->AllSucceeded());
   ASSERT_EQ(view.dialogs.size(), 1u);
-  EXPECT_EQ(view.dialogs[0].text,
-            std::string(text::kFlashFailed) + (c.denied ? text::kAccessDenied : ""));
+  EXPECT_EQ(view.dialogs[0].text, std::string(text::kFlashFailed) +
+                                      (c.denied ? text::kAccessDenied : "") +
+                                      (c.unconfirmed ? text::kProgramUnconfirmed : ""));
   EXPECT_EQ(view.dialogs[0].kind, MessageKind::Error);
   EXPECT_EQ(view.terminateCount, 1);
   if (c.denied) {
@@ -473,7 +480,8 @@ INSTANTIATE_TEST_SUITE_P(Update, FailedUpdate,
                          ::testing::Values(FailureCase{"Manual", 0, 1, false},
                                            FailureCase{"AutomaticOneOfTwo", 1, 2, false},
                                            FailureCase{"EmptyBank", 0, 1, true},
-                                           FailureCase{"AccessDenied", 1, 2, false, true}),
+                                           FailureCase{"AccessDenied", 1, 2, false, true},
+                                           FailureCase{"Unconfirmed", 0, 1, false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Completions during preparation ----

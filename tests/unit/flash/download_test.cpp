@@ -30,6 +30,7 @@ TEST(Download, PackagedImageGoesOutInTheFixedSequence) {
     expected.push_back(WriteBufferCdb(n * kBlock, kBlock, 0x00));
     expected.push_back(ReadBufferCdb(n * kBlock, kBlock));
   }
+  for (uint32_t n = 0; n < 64; ++n) expected.push_back(ReadBufferCdb(n * kBlock, kBlock));
   expected.push_back(WriteBufferCdb(0, 0, 0xA0));
   std::vector<Cdb> sent;
   for (const SentCommand& c : rig.sent) sent.push_back(c.cdb);
@@ -39,8 +40,9 @@ TEST(Download, PackagedImageGoesOutInTheFixedSequence) {
   EXPECT_EQ(rig.sent[3].length, 128u);
   EXPECT_EQ(rig.sent[4].length, 1240u);
   EXPECT_EQ(rig.sent.back().length, 0u);
-  // The settle wait lies between the last read-back and the final command.
-  EXPECT_GE(rig.sent.back().at - rig.sent[rig.sent.size() - 2].at, 1.0);
+  // The settle wait lies between the last block's read-back and the whole read-back pass.
+  const size_t pass = rig.sent.size() - 65;
+  EXPECT_GE(rig.sent[pass].at - rig.sent[pass - 1].at, 1.0);
 
   EXPECT_EQ(rig.drive->programCount, 1);
   EXPECT_EQ(rig.drive->lastProgramControl, 0xA0);
@@ -146,6 +148,100 @@ TEST(Download, TransferPhaseResendsTransportFailuresOnce) {
     EXPECT_EQ(rig.drive->programCount, row.ok ? 1 : 0);
     if (row.ok) {
       EXPECT_EQ(rig.drive->programmed, image);
+    }
+  }
+}
+
+// A drive that resets loses its buffer and its part block and raises one unit attention, which the
+// system may take first. Whatever the program sees of it, the final command goes only to a drive
+// that holds the whole image again, with its part block; a final command whose outcome is unknown
+// is re-sent only over a buffer found whole, and otherwise reported as unconfirmed.
+TEST(Download, DriveThatLostItsBufferStartsOver) {
+  constexpr uint32_t kBlocks = 4;
+  enum Fault { ResetAfter, FinalNoAnswer, FinalActsThenResets, FinalUnitAttention };
+  const struct {
+    const char* name;
+    Fault fault;
+    int opcode, skip, count;  // for ResetAfter
+    bool bySystem;
+    bool ok;
+    int partBlocks, finals;
+    bool unconfirmed;
+  } rows[] = {
+      {"after the last read-back, taken by the system", ResetAfter, 0x3C, kBlocks - 1, 1, true,
+       true, 2, 1, false},
+      {"mid-image, seen by the program", ResetAfter, 0x3B, 2, 1, false, true, 2, 1, false},
+      {"mid-image write, taken by the system", ResetAfter, 0x3B, 2, 1, true, true, 2, 1, false},
+      {"during the whole read-back", ResetAfter, 0x3C, kBlocks + 1, 1, true, true, 2, 1, false},
+      {"on every attempt", ResetAfter, 0x3C, kBlocks - 1, -1, true, false, 3, 0, false},
+      {"final without an answer, drive untouched", FinalNoAnswer, 0, 0, 0, false, true, 1, 2,
+       false},
+      {"final acted on, then the drive reset", FinalActsThenResets, 0, 0, 0, true, false, 1, 1,
+       true},
+      {"final answered with a unit attention", FinalUnitAttention, 0, 0, 0, false, true, 2, 2,
+       false},
+  };
+  const auto image = PatternImage(kBlocks * kBlock, 13);
+  for (const bool aspi : {false, true}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + (aspi ? ", ASPI" : ", pass-through"));
+      sim::SimMachine machine;
+      machine.ticksPerCounterRead = machine.counterFrequency / 10;
+      machine.platformId = aspi ? 1 : 2;
+      auto drive = aspi ? machine.AddAspiDrive(0, 1) : machine.AddLetterDrive('E', 1);
+      AtapiDevice engine;
+      ASSERT_TRUE(engine.SelectDevice(0));
+      ASSERT_EQ(engine.UseAspi(), aspi);
+      drive->ResetRecord();
+      const int finalSkip = 1 + int(kBlocks);  // the part block, then the image writes
+      sim::SimDrive::ResetFault reset;
+      reset.takenBySystem = row.bySystem;
+      switch (row.fault) {
+        case ResetAfter:
+          reset.opcode = row.opcode;
+          reset.skip = row.skip;
+          reset.count = row.count;
+          drive->resetFaults.push_back(reset);
+          break;
+        case FinalNoAnswer:
+          drive->transportFaults.push_back({0x3B, finalSkip, 1});
+          break;
+        case FinalActsThenResets:
+          reset.opcode = 0x3B;
+          reset.skip = finalSkip;
+          drive->resetFaults.push_back(reset);
+          drive->onAnswer = [](const uint8_t* cdb, int, uint8_t*, uint32_t,
+                               sim::CommandResult& result) {
+            if (cdb[0] == 0x3B && cdb[9] == 0x80) result.status = sim::Status::TransportFailure;
+          };
+          break;
+        case FinalUnitAttention: {
+          sim::SimDrive::SenseFault fault;
+          fault.opcode = 0x3B;
+          fault.skip = finalSkip;
+          fault.key = 6;
+          fault.asc = 0x29;
+          drive->senseFaults.push_back(fault);
+          break;
+        }
+      }
+
+      EXPECT_EQ(engine.DownloadFirmware(image.data(), kBlocks * kBlock, 0), row.ok);
+      int partBlocks = 0, finals = 0;
+      for (const sim::RecordedCommand& c : drive->log) {
+        partBlocks += c.cdb[0] == 0x3B && c.cdb[9] == 0x7F;
+        finals += c.cdb[0] == 0x3B && c.cdb[9] == 0x80;
+      }
+      EXPECT_EQ(partBlocks, row.partBlocks);
+      EXPECT_EQ(finals, row.finals);
+      EXPECT_EQ(engine.ProgramUnconfirmed(), row.unconfirmed);
+      if (row.ok) {
+        EXPECT_EQ(drive->programCount, 1);
+        EXPECT_EQ(drive->programmed, image);
+        EXPECT_FALSE(drive->programmedPartBlock.empty());
+      } else {
+        EXPECT_EQ(drive->programCount, row.fault == FinalActsThenResets ? 1 : 0);
+      }
     }
   }
 }
@@ -278,8 +374,8 @@ TEST(Download, SettleWaitEndsWithoutACounter) {
   }
   worker.Join();
   EXPECT_TRUE(ok);
-  ASSERT_GE(rig.sent.size(), 2u);
-  EXPECT_GE(rig.sent.back().at - rig.sent[rig.sent.size() - 2].at, 1.0);
+  ASSERT_GE(rig.sent.size(), 4u);  // ... read 1, (settle), read 0, read 1, final
+  EXPECT_GE(rig.sent[rig.sent.size() - 3].at - rig.sent[rig.sent.size() - 4].at, 1.0);
   EXPECT_EQ(rig.drive->programCount, 1);
 }
 
