@@ -1,7 +1,9 @@
 # /S runs that update nothing, each with its own exit code (modulo 256 here; the log's last line
 # has it whole), no window or dialog, and its reason in the log: a drive whose read-back differs
-# (1603, never the program command), no drive that may be updated (1642), a damaged seal (1620,
-# no drive touched), a switch not understood (1639).
+# (1603, never the program command), no drive that may be updated (1642), a drive the rules call
+# up to date (0, left alone; /force updates it), a disc in the drive with the disc check on (1603,
+# neither ejected nor waited for), a damaged seal (1620, no drive touched), a switch not
+# understood (1639).
 LOG_FILE=$WINEPREFIX/drive_c/quorel/run.log
 # silent_run STATUS SWITCHES...: one silent run with the log, on a fresh simulated machine log.
 silent_run() {
@@ -38,6 +40,30 @@ expect_eq "$(logged '^drive 0-0-1-0: "ACMEDISKCD-RW 52X" revision 1.00: not allo
   "decision line"
 expect_eq "$(logged '^no drive may be updated$')" 1 "no-drive line"
 expect_nothing_written
+
+use_package current N2OMESSAGE=1 REBOOT=0
+sim_scenario <<'INI'
+[drive1]
+address = 0:0:0
+revision = KM0P
+INI
+silent_run 0 /S
+expect_nothing_written
+expect_eq "$(logged '^drive 0-0-0-0: up to date, left alone \(no force\)$')" 1 "left-alone line"
+silent_run 0 /S /force
+expect_eq "$(count_log '^PROGRAM drive=1 ')" 1 "drive programmed with /force"
+
+use_package disc CHKDISC=1 REBOOT=0
+sim_scenario <<'INI'
+[drive1]
+address = 0:0:0
+disc = 1
+INI
+silent_run 1603 /S
+expect_nothing_written
+expect_eq "$(exec_lines 1 | field cdb | grep -c '^1B')" 0 "START STOP UNIT commands"
+expect_eq "$(logged '^drive 0-0-0-0: not updated: a disc is in the drive or its tray is open$')" 1 \
+  "disc line"
 
 cp "$E2E_WORK/pkg/shipped.exe" "$SCN_DIR/damaged.exe"
 flip_block_byte "$SCN_DIR/damaged.exe" $((2123 + 700000)) || fail "cannot change the image"
