@@ -200,12 +200,24 @@ start_quorel() {
   if [ -n "${DRV_DESKTOP:-}" ]; then
     run=(explorer "/desktop=$DRV_DESKTOP,${DRV_DESKTOP_SIZE:-800x600}" "${run[@]}")
   fi
+  rm -f "$SCN_DIR/quorel.ended"
   (
     cd "$WINEPREFIX/drive_c/quorel" &&
       QUOREL_SIM_SCENARIO=$SCN_DIR/machine.ini QUOREL_SIM_LOG=$SCN_DIR/sim.log \
-        WINEDLLOVERRIDES=wnaspi32=n WINEDEBUG=$debug exec wine "${run[@]}"
+        WINEDLLOVERRIDES=wnaspi32=n WINEDEBUG=$debug wine "${run[@]}"
+    status=$?
+    : >"$SCN_DIR/quorel.ended"  # for the window driver, which cannot wait for this process
+    exit "$status"
   ) >>"$SCN_DIR/quorel.out" 2>&1 &
   QUOREL_PID=$!
+}
+
+# expect_unseen SECONDS: the program started last shows no window and no dialog at any time
+# until it has ended (SECONDS at most); then as wait_quorel.
+expect_unseen() {
+  drv unseen "$1" "Z:$SCN_DIR/quorel.ended" >/dev/null ||
+    fail "a silent run: $(tail -1 "$SCN_DIR/transcript")"
+  wait_quorel 30 || fail "the program did not end"
 }
 
 # wait_quorel SECONDS: waits for the program started last to end; false on time-out. Its exit

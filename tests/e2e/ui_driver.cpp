@@ -13,8 +13,8 @@
 //   click TEXT                   click an enabled button by its caption ("Update" or "&Update")
 //   wait-dialog [SECONDS]        wait for a message dialog; prints DIALOG, BUTTONS and TEXT lines
 //   no-dialog SECONDS            fail if a message dialog appears within SECONDS
-//   unseen SECONDS               wait for the program to start and end (SECONDS at most); fail if
-//                                any window of it is visible meanwhile (a silent run)
+//   unseen SECONDS FILE          until FILE exists (the program has ended), SECONDS at most: fail
+//                                if any window of the program is visible (a silent run)
 //   answer yes|no|ok [SECONDS]   press that button of the open dialog and wait until it closes
 //   close-window                 ask the main window to close as its title bar and Alt+F4 do;
 //                                fails when it closed
@@ -588,17 +588,19 @@ void Run(const std::string& command, const Args& args) {
       throw Failure("unexpected dialog");
     }
   } else if (command == "unseen") {
-    const double seconds = SecondsArg(args, 0, 60);
-    if (!WaitFor(seconds, [] { return !ProgramProcesses().empty(); }))
-      throw Failure("the program did not start");
+    if (args.size() < 2) throw Failure("unseen SECONDS FILE");
+    const std::wstring ended = Wide(args[1]);
     HWND shown = nullptr;
-    WaitFor(seconds, [&shown] {
+    const auto over = [&ended] {
+      return GetFileAttributesW(ended.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    WaitFor(SecondsArg(args, 0, 60), [&] {
       for (HWND window : TopLevelWindows())
         if (IsWindowVisible(window)) shown = window;
-      return shown != nullptr || ProgramProcesses().empty();
+      return shown != nullptr || over();
     });
     if (shown) throw Failure("a window appeared: \"" + Escape(TextOf(shown)) + "\"");
-    if (!ProgramProcesses().empty()) throw Failure("the program did not end");
+    if (!over()) throw Failure("the program did not end");
   } else if (command == "answer") {
     if (args.size() < 1) throw Failure("answer yes|no|ok");
     int id = args[0] == "yes" ? IDYES : args[0] == "no" ? IDNO : args[0] == "ok" ? IDOK : 0;

@@ -9,8 +9,7 @@ LOG_FILE=$WINEPREFIX/drive_c/quorel/run.log
 silent_run() {
   rm -f "$SCN_DIR"/sim.log* "$LOG_FILE"
   start_quorel -all /S "${@:2}" '/log=C:\quorel\run.log'
-  drv unseen 120 >/dev/null || fail "$2: a window of the silent run: $(tail -1 "$SCN_DIR/transcript")"
-  wait_quorel 30 || fail "$2: the program did not end"
+  expect_unseen 120
   expect_eq "$QUOREL_STATUS" $(($1 % 256)) "$2: exit status ($1 modulo 256)"
 }
 logged() { [ -f "$LOG_FILE" ] && cut -c21- "$LOG_FILE" | tr -d '\r' | grep -cE "$1"; }
