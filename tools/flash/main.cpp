@@ -14,7 +14,9 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -255,26 +257,6 @@ std::string SystemText() {
   return std::string(name.sysname) + " " + name.release + " (" + name.machine + ")";
 }
 
-// The drives of the run, each held by a guard; a busy one is reported and left out. Empty when
-// none is left.
-std::vector<std::string> HoldDrives(std::vector<std::string> paths,
-                                    std::vector<std::unique_ptr<DriveGuard>>& guards, RunLog& log) {
-  std::vector<std::string> held;
-  for (const std::string& path : paths) {
-    auto guard = std::make_unique<DriveGuard>(path);
-    if (guard->state() == DriveGuard::State::Busy) {
-      char line[256];
-      std::snprintf(line, sizeof line, kDriveBusy, path.c_str());
-      std::fprintf(stderr, "quorel-flash: %s\n", line);
-      log.Line(line);
-      continue;
-    }
-    guards.push_back(std::move(guard));
-    held.push_back(path);
-  }
-  return held;
-}
-
 int Run(const Options& options, RunLog& log) {
   std::vector<uint8_t> file;
   try {
@@ -298,21 +280,29 @@ int Run(const Options& options, RunLog& log) {
   }
   file.clear();
 
-  std::unique_ptr<LinuxPlatform> binding = options.drives.empty()
-                                               ? std::make_unique<LinuxPlatform>()
-                                               : std::make_unique<LinuxPlatform>(options.drives);
-  std::vector<std::string> paths;
-  for (char letter = 'D'; !binding->DevicePathOf(letter).empty(); ++letter) {
-    paths.push_back(binding->DevicePathOf(letter));
-  }
-  std::vector<std::unique_ptr<DriveGuard>> guards;
-  const std::vector<std::string> held = HoldDrives(paths, guards, log);
-  if (held.size() != paths.size()) {
-    if (held.empty()) return kExitNoDrive;
-    binding = std::make_unique<LinuxPlatform>(held);
-  }
+  const std::unique_ptr<LinuxPlatform> binding =
+      options.drives.empty() ? std::make_unique<LinuxPlatform>()
+                             : std::make_unique<LinuxPlatform>(options.drives);
   LinuxPlatform& os = *binding;
   log.Line(text::kLogSystem + SystemText());
+  // Each drive is held from its first open (the listing, once the package has passed its
+  // checks) to the end of the run; one that another run holds is not opened, so not listed.
+  std::mutex guardsLock;
+  std::map<std::string, std::unique_ptr<DriveGuard>> guards;
+  os.SetOpenHook([&](const std::string& path) {
+    std::lock_guard<std::mutex> hold(guardsLock);
+    std::unique_ptr<DriveGuard>& guard = guards[path];
+    if (!guard) {
+      guard = std::make_unique<DriveGuard>(path);
+      if (guard->state() == DriveGuard::State::Busy) {
+        char line[256];
+        std::snprintf(line, sizeof line, kDriveBusy, path.c_str());
+        std::fprintf(stderr, "quorel-flash: %s\n", line);
+        log.Line(line);
+      }
+    }
+    return guard->state() != DriveGuard::State::Busy;
+  });
   SetPlatform(&os);
   HostDispatcher dispatcher;
   SetUiDispatcher(&dispatcher);

@@ -87,6 +87,7 @@ struct LinuxPlatform::State {
   std::map<uintptr_t, Object> handles;
   uintptr_t nextHandle = kFirstHandleValue;
   std::function<bool()> restartHook;
+  std::function<bool(const std::string&)> openHook;
 
   Handle Add(Object object) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -136,6 +137,11 @@ char LinuxPlatform::LetterOf(const std::string& devicePath) const {
   return '\0';
 }
 
+void LinuxPlatform::SetOpenHook(std::function<bool(const std::string&)> hook) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->openHook = std::move(hook);
+}
+
 void LinuxPlatform::SetRestartHook(std::function<bool()> hook) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->restartHook = std::move(hook);
@@ -179,12 +185,18 @@ Handle LinuxPlatform::CreateFileA(const char* path, uint32_t access, uint32_t, u
   if (index < 0 || static_cast<size_t>(index) >= state_->devices.size()) {
     return Fail(sgio::kErrorFileNotFound, kInvalidHandle);
   }
+  const std::string& device = state_->devices[static_cast<size_t>(index)];
+  std::function<bool(const std::string&)> openHook;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    openHook = state_->openHook;
+  }
+  if (openHook && !openHook(device)) return Fail(sgio::kErrorBusy, kInvalidHandle);
   // Without blocking: a drive without a disc opens too.
   int const mode = (access & win::kGenericWrite) != 0 ? O_RDWR : O_RDONLY;
   auto drive = std::make_shared<OpenDrive>();
   do {
-    drive->fd =
-        ::open(state_->devices[static_cast<size_t>(index)].c_str(), mode | O_NONBLOCK | O_CLOEXEC);
+    drive->fd = ::open(device.c_str(), mode | O_NONBLOCK | O_CLOEXEC);
   } while (drive->fd < 0 && errno == EINTR);
   if (drive->fd < 0) return Fail(sgio::WindowsErrorOf(errno), kInvalidHandle);
   return state_->Add(Object{std::move(drive), nullptr, false});

@@ -34,6 +34,10 @@ class LinuxPlatform : public Platform {
   // What ExitWindowsEx calls: true when the restart was accepted. Without a hook the restart
   // is refused; the binding never restarts the machine on its own.
   void SetRestartHook(std::function<bool()> hook);
+  // Asked with the device path before a drive is opened; false refuses the open with
+  // ERROR_BUSY, so the drive is not listed (a front end's guard against a second run holding
+  // it). Without a hook every open is tried. May be called from any thread.
+  void SetOpenHook(std::function<bool(const std::string& devicePath)> hook);
 
   Module LoadLibraryA(const char* name) override;
   void* GetProcAddress(Module module, const char* name) override;
