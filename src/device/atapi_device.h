@@ -30,10 +30,6 @@ enum class DataDirection : uint8_t { Out = 0, In = 1, None = 2 };
 // may answer with less; the caller checks lastTransferLength against what it reads.
 enum class Transfer : uint8_t { Exact, UpTo };
 
-// What the in-buffer holds before a data-in command: zeros, or for a read-back the bitwise
-// complement of the out-buffer, which no byte that fails to arrive can leave equal to it.
-enum class InFill : uint8_t { Zeros, ComplementOfOut };
-
 // Outcome of the engine's last command that reached the transport.
 struct LastCommandRecord {
   uint8_t lastOutcome = 0;  // 1 good; 2 sense reported within the time-out; 0 anything else
@@ -100,14 +96,16 @@ class AtapiDevice {
 
   // ---- Transport ----
   // Sends one 12-byte CDB to the addressed drive; data travels through InBuffer (direction In)
-  // or OutBuffer (Out); InBuffer is first filled as `fill` says, so no answer shows an older
-  // one's bytes. Good (true) only when the call worked, the SCSI status is GOOD and the data
-  // moved as `transfer` asks; the reason for false is in the last-command record. Sense is read
-  // only from a CHECK CONDITION, by its response code: 70h/71h fixed, 72h/73h descriptor.
-  // Refused, with nothing sent: a length beyond kBufferBytes, and every WRITE BUFFER or
-  // vendor-specific data-out to a drive this build may not write (PartBlocksAllowedFor).
+  // or OutBuffer (Out). InBuffer's first lengthBytes are first cleared, or for a read-back set
+  // to the bitwise complement of the `complementOf` bytes expected, so that no answer shows an
+  // older one's bytes and no byte that fails to arrive reads as expected. Good (true) only when the
+  // call worked, the SCSI status is GOOD and the data moved as `transfer` asks; the reason for
+  // false is in the last-command record. Sense is read only from a CHECK CONDITION, by its response
+  // code: 70h/71h fixed, 72h/73h descriptor. Refused, with nothing sent: a length beyond
+  // kBufferBytes, and every WRITE BUFFER or vendor-specific data-out to a drive this build may not
+  // write (PartBlocksAllowedFor).
   bool SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                   Transfer transfer = Transfer::Exact, InFill fill = InFill::Zeros);
+                   Transfer transfer = Transfer::Exact, const uint8_t* complementOf = nullptr);
   void SetTimeout(uint32_t seconds) { timeoutSeconds = seconds; }
   void SetRetry(bool on) { retryFlag = on; }
   // Silent test for a usable ASPI manager; holds nothing afterwards.
@@ -164,8 +162,8 @@ class AtapiDevice {
   bool StartStopUnit(uint8_t immed, uint8_t powerCondition, uint8_t loadEject, uint8_t start);
   // DF 11, 128 bytes in; true only when good and at least one byte is non-zero.
   bool ReadFlashId();
-  // With InFill::ComplementOfOut for a read-back of what OutBuffer holds.
-  bool ReadBuffer(uint32_t offset, uint32_t length, InFill fill = InFill::Zeros);
+  // With `expected` (length bytes) for a read-back: see SendCommand's complementOf.
+  bool ReadBuffer(uint32_t offset, uint32_t length, const uint8_t* expected = nullptr);
   // Control 80h or A0h sends no data and a transfer length of 0.
   bool WriteBuffer(uint32_t offset, uint32_t length, uint8_t control);
   bool TrayIn();
@@ -206,10 +204,10 @@ class AtapiDevice {
   friend class AtapiDeviceTestAccess;
 
   bool SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                       Transfer transfer, InFill fill);
+                       Transfer transfer, const uint8_t* complementOf);
   bool SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                Transfer transfer, InFill fill);
-  void PrepareInBuffer(DataDirection direction, uint32_t lengthBytes, InFill fill);
+                Transfer transfer, const uint8_t* complementOf);
+  void PrepareInBuffer(DataDirection direction, uint32_t lengthBytes, const uint8_t* complementOf);
   // Records a command that was not sent as failed; refused says why (see lastRefused).
   bool FailUnsent(const uint8_t* cdb, bool refused);
   // Fills lastCdb, the times and the sense triple after one attempt.
@@ -233,8 +231,8 @@ class AtapiDevice {
   bool WriteAndVerifyPass(const uint8_t* image, uint32_t blocks);
   // Reads the whole image back once more.
   bool VerifyPass(const uint8_t* image, uint32_t blocks);
-  // Reads back the block at offset and compares it with OutBuffer.
-  bool ReadBack(uint32_t offset);
+  // Reads back the block at offset and compares it with `expected`.
+  bool ReadBack(uint32_t offset, const uint8_t* expected);
   ProgramOutcome Program(uint8_t control, const uint8_t* image, uint32_t blocks);
   // The program command, never re-sent by the transport.
   bool SendProgram(uint8_t control);

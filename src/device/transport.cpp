@@ -203,31 +203,32 @@ SenseTriple ParseSense(const uint8_t* area, size_t areaBytes) {
 }
 
 bool AtapiDevice::SendCommand(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                              Transfer transfer, InFill fill) {
+                              Transfer transfer, const uint8_t* complementOf) {
   // The last line of defence: whoever calls, a drive this build may not write receives no
   // write, and no transfer reaches past the buffers.
   if (lengthBytes > kBufferBytes ||
       (WritesToDrive(cdb, direction) && !PartBlocksAllowedFor(currentVendorSpecific))) {
     return FailUnsent(cdb, true);
   }
-  PrepareInBuffer(direction, lengthBytes, fill);
+  PrepareInBuffer(direction, lengthBytes, complementOf);
   if (useAspi || osInfo.isNtFamily == 0) {
-    return SendAspi(cdb, direction, lengthBytes, transfer, fill);
+    return SendAspi(cdb, direction, lengthBytes, transfer, complementOf);
   }
-  return SendPassThrough(cdb, direction, lengthBytes, transfer, fill);
+  return SendPassThrough(cdb, direction, lengthBytes, transfer, complementOf);
 }
 
-void AtapiDevice::PrepareInBuffer(DataDirection direction, uint32_t lengthBytes, InFill fill) {
+void AtapiDevice::PrepareInBuffer(DataDirection direction, uint32_t lengthBytes,
+                                  const uint8_t* complementOf) {
   if (direction != DataDirection::In) return;
   // Only the transfer's bytes can arrive, and no caller reads past them. Whatever arrives short
   // or not at all then reads as zeros, never as an older answer; for a read-back, as the
-  // complement of what was written, never as equal to it.
-  if (fill == InFill::Zeros) {
+  // complement of what is expected, never as equal to it.
+  if (complementOf == nullptr) {
     std::memset(inBuffer, 0, lengthBytes);
     return;
   }
   // Through local pointers that alias nothing, so that the compiler vectorises the loop.
-  const uint8_t* __restrict from = outBuffer;
+  const uint8_t* __restrict from = complementOf;
   uint8_t* __restrict to = inBuffer;
   for (uint32_t i = 0; i < lengthBytes; ++i) to[i] = static_cast<uint8_t>(~from[i]);
 }
@@ -269,7 +270,7 @@ bool AtapiDevice::Judge(bool good, const SenseTriple& sense, uint32_t transferre
 }
 
 bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                                  Transfer transfer, InFill fill) {
+                                  Transfer transfer, const uint8_t* complementOf) {
   if (driveHandle == kInvalidHandle && retryFlag) return false;
   bool resent = false;
   for (;;) {
@@ -311,7 +312,7 @@ bool AtapiDevice::SendPassThrough(const uint8_t* cdb, DataDirection direction, u
     if (Judge(good, sense, moved)) return true;
     if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
-      PrepareInBuffer(direction, lengthBytes, fill);
+      PrepareInBuffer(direction, lengthBytes, complementOf);
       continue;
     }
     return false;
@@ -361,7 +362,7 @@ void HandOver(std::unique_ptr<AspiRequestBlock> block, uint8_t* in, uint8_t* out
 }  // namespace
 
 bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t lengthBytes,
-                           Transfer transfer, InFill fill) {
+                           Transfer transfer, const uint8_t* complementOf) {
   if ((currentAdapter == -1 || currentTarget == -1) && retryFlag) return false;
   if (sendAspiCommand == nullptr) {
     // ASPI mode without a manager (the 9x family without one, a failed load, or a manager that
@@ -451,7 +452,7 @@ bool AtapiDevice::SendAspi(const uint8_t* cdb, DataDirection direction, uint32_t
     if (Judge(adapterGood && targetStatus == STATUS_GOOD, sense, lengthBytes)) return true;
     if (last.lastOutcome == kOutcomeFailed && retryFlag && !last.lastTimedOut && !resent) {
       resent = true;
-      PrepareInBuffer(direction, lengthBytes, fill);
+      PrepareInBuffer(direction, lengthBytes, complementOf);
       continue;
     }
     return false;

@@ -116,12 +116,12 @@ bool AtapiDevice::ReadFlashId() {
   return false;
 }
 
-bool AtapiDevice::ReadBuffer(uint32_t offset, uint32_t length, InFill fill) {
+bool AtapiDevice::ReadBuffer(uint32_t offset, uint32_t length, const uint8_t* expected) {
   Cdb cdb;
   From(kReadBuffer, cdb);
   Put24(cdb, 3, offset);
   Put24(cdb, 6, length);
-  return SendCommand(cdb, DataDirection::In, length, Transfer::Exact, fill);
+  return SendCommand(cdb, DataDirection::In, length, Transfer::Exact, expected);
 }
 
 bool AtapiDevice::WriteBuffer(uint32_t offset, uint32_t length, uint8_t control) {

@@ -166,7 +166,7 @@ bool AtapiDevice::WriteAndVerify(const uint8_t* image, int32_t sizeBytes) {
 bool AtapiDevice::WriteAndVerifyPass(const uint8_t* image, uint32_t blocks) {
   for (uint32_t n = 0; n < blocks; ++n) {
     std::memcpy(outBuffer, image + n * kBlockBytes, kBlockBytes);
-    if (!WriteBuffer(n * kBlockBytes, kBlockBytes, 0x00) || !ReadBack(n * kBlockBytes)) {
+    if (!WriteBuffer(n * kBlockBytes, kBlockBytes, 0x00) || !ReadBack(n * kBlockBytes, outBuffer)) {
       return false;
     }
   }
@@ -175,20 +175,19 @@ bool AtapiDevice::WriteAndVerifyPass(const uint8_t* image, uint32_t blocks) {
 
 bool AtapiDevice::VerifyPass(const uint8_t* image, uint32_t blocks) {
   for (uint32_t n = 0; n < blocks; ++n) {
-    std::memcpy(outBuffer, image + n * kBlockBytes, kBlockBytes);
-    if (!ReadBack(n * kBlockBytes)) return false;
+    if (!ReadBack(n * kBlockBytes, image + n * kBlockBytes)) return false;
   }
   return true;
 }
 
-bool AtapiDevice::ReadBack(uint32_t offset) {
-  if (!ReadBuffer(offset, kBlockBytes, InFill::ComplementOfOut)) return false;
-  if (std::memcmp(inBuffer, outBuffer, kBlockBytes) == 0) return true;
+bool AtapiDevice::ReadBack(uint32_t offset, const uint8_t* expected) {
+  if (!ReadBuffer(offset, kBlockBytes, expected)) return false;
+  if (std::memcmp(inBuffer, expected, kBlockBytes) == 0) return true;
   uint32_t pos = 0;
-  while (inBuffer[pos] == outBuffer[pos]) ++pos;
+  while (inBuffer[pos] == expected[pos]) ++pos;
   char line[64];
   std::snprintf(line, sizeof line, "R = %.2x , W = %.2x , Pos = %d(%x)", inBuffer[pos],
-                outBuffer[pos], int(pos), pos);
+                expected[pos], int(pos), pos);
   lastMismatch = line;
   platform().OutputDebugStringA(line);
   return false;
