@@ -132,6 +132,7 @@ bool SetDriveKey(DriveSpec& spec, const std::string& key, const std::string& val
   if (key == "remove_disc_on_eject") return flag(spec.removeDiscOnEject);
   if (key == "unit_attention") return flag(d.unitAttention);
   if (key == "reject_event_status") return flag(d.rejectEventStatus);
+  if (key == "event_status_attention") return flag(d.eventStatusReportsAttention);
   if (key == "becoming_ready_polls") return number(d.becomingReadyPolls);
   if (key == "becoming_ready_ms") {
     int ms = 0;

@@ -17,6 +17,7 @@
 //   remove_disc_on_eject = 1      ; the user takes the disc out once the tray has opened
 //   becoming_ready_polls = 3      becoming_ready_ms = 0
 //   unit_attention = 1    reject_event_status = 1
+//   event_status_attention = 1    ; GET EVENT STATUS NOTIFICATION reports a unit attention too
 //   latency_ms = 5                ; every command really takes this long
 //   vanish_after = 100            ; after this many commands the drive is gone
 //   sense_fault = 3B 0 1 4 44 00  ; opcode|all skip count(-1 all) key asc ascq, hex codes,

@@ -86,9 +86,10 @@ kernel_drives() {
     ln -sfn "$node" "$WINEPREFIX/dosdevices/$letter::"
     ln -sfn "/tmp/mnt-$letter" "$WINEPREFIX/dosdevices/$letter:"
     chgrp cdrom "$node" && chmod 660 "$node"
-    # No media polling: the kernel then sends its own commands only when the device is opened
-    # and closed, which program_lines can tell from the program's.
-    echo 0 >"/sys/block/${node#/dev/}/events_poll_msecs"
+    # No media polling (unless KERNEL_POLL_MS asks for it, as a desktop would): the kernel then
+    # sends its own commands only when the device is opened and closed, which program_lines can
+    # tell from the program's.
+    echo "${KERNEL_POLL_MS:-0}" >"/sys/block/${node#/dev/}/events_poll_msecs"
     echo "drive $n: LUN $lun, $node, ${letter^^}:" >>"$SCN_DIR/drives"
   done
 }
@@ -196,6 +197,8 @@ E2E_ICON_MARK="?"
 ACCESS_DENIED='\n\nThe system refused a command to the drive: this program lacks the rights to send it. Run it as administrator (under Wine on Linux, as root).'
 # quorel-flash's own wording of it.
 ACCESS_DENIED_AS_ROOT='\n\nThe system refused a command to the drive: this program lacks the rights to send it. Run it as root.'
+# What follows the failure report when a drive did not confirm the final command.
+UNCONFIRMED='\n\nA drive did not confirm the final command and may have been updated all the same. Restart the computer, then check the firmware revision the drive reports.'
 
 # ---- The program's commands among the kernel's ----
 
@@ -245,19 +248,20 @@ program_count() {
 }
 
 # check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's download is exactly the expected
-# command stream, the final command came once in the whole run and a second after the last
-# read-back, the 64 blocks written are the packaged image's, and so is the programmed image.
+# command stream, the final command came once in the whole run, the whole read-back pass a second
+# after the last block's, the 64 blocks written are the packaged image's, and so is the
+# programmed image.
 check_download() {
   if ! diff <(download_stream "$1") <(expected_download "$2" "$3") >"$SCN_DIR/stream$1.diff"; then
     fail "drive $1: command stream differs from the download sequence (stream$1.diff):"
     head -6 "$SCN_DIR/stream$1.diff" | while IFS= read -r line; do fail "  $line"; done
   fi
   expect_eq "$(program_count "$1" '^3B0501000000000000')" 1 "drive $1: final commands"
-  local read_at final_at
-  read_at=$(program_lines "$1" | awk '$2 ~ /^3C0101/ { t = $5 } END { print t }')
-  final_at=$(program_lines "$1" | awk '$2 ~ /^3B0501000000000000/ { t = $5 } END { print t }')
-  [ -n "$read_at" ] && [ -n "$final_at" ] && [ $((final_at - read_at)) -ge 1000 ] ||
-    fail "drive $1: final command at ${final_at:-?} ms, last read-back at ${read_at:-?} ms: no second between"
+  local read_at pass_at
+  read_at=$(program_lines "$1" | awk '$2 ~ /^3C0101/ && ++n == 64 { print $5 }')
+  pass_at=$(program_lines "$1" | awk '$2 ~ /^3C0101/ && ++n == 65 { print $5 }')
+  [ -n "$read_at" ] && [ -n "$pass_at" ] && [ $((pass_at - read_at)) -ge 1000 ] ||
+    fail "drive $1: whole read-back from ${pass_at:-?} ms, last block read back at ${read_at:-?} ms: no second between"
   local want got
   want=$("$KERNEL_BIN/quorel-tcmu-drive" --fnv1a "$E2E_WORK/pkg/demo-fw.bin" 16384)
   got=$(program_lines "$1" | awk 'substr($2, 1, 6) == "3B0501" && substr($2, 13, 6) == "004000" { print $6 }')
@@ -265,6 +269,37 @@ check_download() {
     "drive $1: hashes of the 64 blocks written"
   cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
     fail "drive $1: the programmed image is not the packaged image"
+}
+
+# check_reset_recovered DRIVE: the drive reset after its first pass of read-backs and someone
+# other than the program (the kernel's media poll) took the unit attention before the program's
+# whole read-back pass; the download then started over from the part block, and the drive
+# programmed once, exactly the packaged image with the part block it was sent. Notes the time
+# from the first WRITE BUFFER to the final command.
+check_reset_recovered() {
+  local lines
+  lines=$(exec_lines "$1")
+  local taken pass
+  taken=$(awk '/ sense=6\/29\// { print NR; exit }' <<<"$lines")
+  pass=$(awk '/ cdb=3C0101/ && ++n == 65 { print NR; exit }' <<<"$lines")
+  [ -n "$taken" ] && [ -n "$pass" ] && [ "$taken" -lt "$pass" ] ||
+    fail "drive $1: the unit attention (line ${taken:-none}) was not taken before the whole read-back (line ${pass:-none})"
+  grep -Eq ' cdb=(4A|00)' <<<"$(sed -n "${taken:-0}p" <<<"$lines")" ||
+    fail "drive $1: the unit attention went to another command than the kernel's poll"
+  local parts part_hash
+  parts=$(grep ' cdb=3B0501000000[0-9A-F]\{6\}7F' <<<"$lines")
+  expect_eq "$(grep -c . <<<"$parts")" 2 "drive $1: part blocks sent (the download started over)"
+  part_hash=$(head -1 <<<"$parts" | field hash)
+  expect_eq "$(count_log "^PROGRAM drive=$1 ")" 1 "drive $1: programmings"
+  expect_eq "$(grep "^PROGRAM drive=$1 " "$SCN_DIR/sim.log" | field part)" "1240:$part_hash" \
+    "drive $1: the part block held when programming"
+  cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
+    fail "drive $1: the programmed image is not the packaged image"
+  awk '/ cdb=3B/ && !first { first = $2 } / cdb=3B0501000000000000/ { last = $2 }
+    END { sub(/t=/, "", first); sub(/t=/, "", last)
+      printf "update with a reset: %d ms from the first WRITE BUFFER to the final command" \
+        ", the download started over once\n", last - first }' \
+    <<<"$lines" >>"$SCN_DIR/note"
 }
 
 # check_overlap DRIVE DRIVE: each drive's first image block was written before the other's last,

@@ -188,9 +188,10 @@ CommandResult SimDrive::Faulted(uint8_t opcode) {
 CommandResult SimDrive::Dispatch(const uint8_t* cdb, int direction, uint8_t* data,
                                  uint32_t length) {
   const uint8_t opcode = cdb[0];
-  // A pending unit attention is reported by the next command other than INQUIRY and GET EVENT
-  // STATUS NOTIFICATION, once.
-  if (unitAttention && opcode != kInquiry && opcode != kGetEventStatus) {
+  // A pending unit attention is reported by the next command other than INQUIRY and (unless the
+  // drive is configured so) GET EVENT STATUS NOTIFICATION, once.
+  if (unitAttention && opcode != kInquiry &&
+      (opcode != kGetEventStatus || eventStatusReportsAttention)) {
     unitAttention = false;
     return Sense(kSenseKeyUnitAttention, kAscPowerOnReset, 0x00);
   }

@@ -95,6 +95,9 @@ class SimDrive {
   // One pending 6/29/00, reported by the next command other than INQUIRY and GET EVENT STATUS
   // NOTIFICATION (TEST UNIT READY included).
   bool unitAttention = false;
+  // GET EVENT STATUS NOTIFICATION reports a pending unit attention too, as the Linux kernel's
+  // media poll expects of some drives (it then takes it as a media change).
+  bool eventStatusReportsAttention = false;
   bool rejectEventStatus = false;  // GET EVENT STATUS NOTIFICATION answers 5/20/00
   bool vanished = false;           // every command fails in the transport
   double latencySeconds = 0.0;     // added to every command's delay
