@@ -19,6 +19,10 @@
 //   close-window                 ask the main window to close as its title bar and Alt+F4 do;
 //                                fails when it closed
 //   fnv1a FILE [CHUNK]           FNV-1a 64 of a file (per CHUNK bytes when given), one per line
+//   define-drive L cdrom DEVICE MOUNT | define-drive L none
+//                                have Wine's mount manager make L: a CD-ROM drive on the Unix
+//                                DEVICE and MOUNT point (links and drive type, as it does on a
+//                                desktop when a drive appears), or forget L: if it knows it
 //
 // Texts are printed with \n, \r, \t, \\ and \xNN escapes. Exit status 0 when every command
 // succeeded; otherwise 1 after an ERROR line.
@@ -402,6 +406,50 @@ double SecondsArg(const Args& args, size_t index, double fallback) {
   return index < args.size() ? std::atof(args[index].c_str()) : fallback;
 }
 
+// Wine's own request to its mount manager (IOCTL_MOUNTMGR_DEFINE_UNIX_DRIVE, mountmgr.h of
+// Wine): the fixed part, then the strings it points to.
+constexpr DWORD kDefineUnixDrive = (0x6D << 16) | (3 << 14) | (32 << 2);  // 'm', read|write, 32
+struct UnixDrive {
+  ULONG size;
+  ULONG type;  // DRIVE_CDROM, or DRIVE_NO_ROOT_DIR to remove the letter
+  ULONG fsType;
+  DWORD serial;
+  ULONGLONG unixDevice;
+  WCHAR letter;
+  USHORT mountPointOffset;
+  USHORT deviceOffset;
+  USHORT labelOffset;
+};
+
+void DefineDrive(const Args& args) {
+  const bool cdrom = args.size() == 4 && args[1] == "cdrom";
+  if (args.empty() || args[0].size() != 1 || !(cdrom || (args.size() == 2 && args[1] == "none")))
+    throw Failure("define-drive LETTER cdrom DEVICE MOUNT | define-drive LETTER none");
+  UnixDrive drive = {};
+  drive.type = cdrom ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
+  drive.letter = static_cast<WCHAR>(args[0][0]);
+  std::string request(sizeof drive, '\0');
+  if (cdrom) {
+    drive.mountPointOffset = static_cast<USHORT>(request.size());
+    request += args[3] + '\0';
+    drive.deviceOffset = static_cast<USHORT>(request.size());
+    request += args[2] + '\0';
+  }
+  drive.size = static_cast<ULONG>(request.size());
+  std::memcpy(request.data(), &drive, sizeof drive);
+  HANDLE manager =
+      CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (manager == INVALID_HANDLE_VALUE) throw Failure("cannot open the mount manager");
+  DWORD returned = 0;
+  BOOL done = DeviceIoControl(manager, kDefineUnixDrive, request.data(),
+                              static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr);
+  DWORD error = GetLastError();
+  CloseHandle(manager);
+  // Forgetting a letter Wine does not know fails, and is no error here.
+  if (!done && cdrom) throw Failure("the mount manager refused it, error " + std::to_string(error));
+}
+
 // Whether another window of the program (a message dialog) lies over part of the control, so
 // that its colour cannot be read off the screen.
 bool CoveredBy(HWND control, HWND main) {
@@ -618,6 +666,8 @@ void Run(const std::string& command, const Args& args) {
     SendMessageTimeoutW(main, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
     if (IsWindow(main)) SendMessageTimeoutW(main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
     if (!IsWindow(main) || !IsWindowVisible(main)) throw Failure("the main window closed");
+  } else if (command == "define-drive") {
+    DefineDrive(args);
   } else if (command == "fnv1a") {
     if (args.size() < 1) throw Failure("fnv1a FILE [CHUNK]");
     FILE* file = std::fopen(args[0].c_str(), "rb");

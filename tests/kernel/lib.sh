@@ -6,40 +6,138 @@
 # target's folder in configfs).
 #
 # A scenario writes the simulated machine with sim_scenario, then calls kernel_drives, which
-# serves each [driveN] as a TCMU device, links it as LUN N-1 of the loop target and maps it to
-# the drive letter D:, E:, ... of the prefix; the program then finds the drives through their
-# letters and sends its commands through Wine's pass-through, which the kernel's sr driver
-# passes on as SG_IO. Or the scenario calls run_flash: quorel-flash opens /dev/srN itself and
-# sends SG_IO.
+# serves each [driveN] as a TCMU device and links it as LUN N-1 of the loop target; start_quorel
+# has Wine's mount manager make them the drive letters D:, E:, ...; the program then finds the
+# drives through their letters and sends its commands through Wine's pass-through, which the
+# kernel's sr driver passes on as SG_IO. Or the scenario calls run_flash: quorel-flash opens
+# /dev/srN itself and sends SG_IO.
 
 KERNEL_TCMU=/sys/kernel/config/target/core/user_0
 KERNEL_LETTERS=(d e f g)
 KERNEL_RUN_AS=()  # the command prefix that runs Wine as the ordinary user, when set
+KERNEL_USER=quorel
+KERNEL_USER_PREFIX=/opt/quorel/prefix-$KERNEL_USER  # beside the prepared prefix: hard links
 
 # wine, wineserver: Wine as root or, after kernel_as_user, as the ordinary user.
 wine() { "${KERNEL_RUN_AS[@]}" /usr/bin/wine "$@"; }
 wineserver() { "${KERNEL_RUN_AS[@]}" /usr/bin/wineserver "$@"; }
 
-# kernel_prefix DIR: a fresh copy of the guest's prepared prefix with the window driver in
-# C:\quorel; exports WINEPREFIX.
+# ---- Wine sessions ----
+
+# The Wine scenarios of a boot share one prefix and one persistent wineserver per user: root's,
+# and the ordinary user's. A new server costs a wineboot and the system processes (services, the
+# mount manager, the desktop), more than the rest of a scenario under emulation. Each scenario
+# starts from the same state: C:\quorel is put back when it takes the prefix (kernel_prefix), it
+# has the drive letters defined anew (kernel_letters), and what it left running is ended after
+# it (kernel_end_programs).
+
+# kernel_session_start root|user: the session's prefix (root's is the prepared prefix itself, on
+# the guest's disk whose writes end with the boot; the ordinary user's a linked copy) with a
+# wineserver of that user that stays until kernel_session_end; its output goes to
+# $E2E_WORK/wine-root|user.log. The session's mount manager, started once, keeps its drive
+# letters: each scenario has it define them (kernel_letters).
+kernel_session_start() {
+  local user prefix KERNEL_RUN_AS log=$E2E_WORK/wine-$1.log
+  read -r user prefix <<<"$(kernel_session "$1")"
+  kernel_run_as "$user"
+  if [ "$prefix" != "$KERNEL_PREFIX" ]; then
+    # Hard links to the prepared prefix's files, which stay root's and which Wine only reads (a
+    # copy costs seconds under emulation); the folders and the registry, which the user's Wine
+    # writes, are the user's own.
+    rm -rf "$prefix"
+    cp -al "$KERNEL_PREFIX" "$prefix" &&
+      cp --remove-destination "$KERNEL_PREFIX"/*.reg "$prefix/" &&
+      chown "$user:" "$prefix"/*.reg &&
+      find "$prefix" -type d -exec chown "$user:" {} + || return 1
+    # Debian's Wine names the server's folder under /tmp in the prefix: root's is not the user's.
+    rm -f "$prefix/wineserver"
+  fi
+  (
+    export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+    # Returns once the server listens, itself in a session of its own.
+    wineserver -p </dev/null >>"$log" 2>&1 || exit 1
+    # The first process boots the session: wineboot, the services, the mount manager.
+    timeout -k 5 "$E2E_BOOT_LIMIT" "${KERNEL_RUN_AS[@]}" /usr/bin/wine reg query \
+      'HKLM\Software\Wine\Drives' </dev/null >>"$log" 2>&1
+  ) || {
+    echo "kernel_session_start: the session of $user did not start: $(tail -3 "$log")" >&2
+    return 1
+  }
+}
+
+# kernel_session_end root|user: ends the session's server and every process in it.
+kernel_session_end() {
+  local user prefix KERNEL_RUN_AS
+  read -r user prefix <<<"$(kernel_session "$1")"
+  kernel_run_as "$user"
+  [ -d "$prefix" ] || return 0
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+}
+
+# kernel_session root|user: the session's user and prefix.
+kernel_session() {
+  if [ "$1" = root ]; then
+    echo "root $KERNEL_PREFIX"
+  else
+    echo "$KERNEL_USER $KERNEL_USER_PREFIX"
+  fi
+}
+
+# kernel_prefix DIR: the session prefix DIR as every scenario starts with it: C:\quorel holding
+# the window driver only; exports WINEPREFIX.
 kernel_prefix() {
-  use_prefix "$KERNEL_PREFIX" "$1"
+  rm -rf "$1/drive_c/quorel"
   mkdir -p "$1/drive_c/quorel"
   cp "$E2E_WIN32/tests/e2e/quorel-uidriver.exe" "$1/drive_c/quorel/"
+  chown -R --reference="$1/dosdevices" "$1/drive_c/quorel"
+  export WINEPREFIX=$1 WINEARCH=win32 WINEDEBUG=-all
 }
 
 # kernel_as_user: from now on Wine runs as the ordinary user "quorel" (member of the group
-# cdrom, which owns the drives' device nodes as on a desktop), in a prefix of its own.
+# cdrom, which owns the drives' device nodes as on a desktop), in that user's session; the
+# flasher installed so far comes along.
 kernel_as_user() {
-  # Debian's Wine names the server's folder under /tmp in the prefix: root's is not the user's.
-  rm -f "$WINEPREFIX/wineserver"
-  chown -R quorel:quorel "$WINEPREFIX"
-  KERNEL_RUN_AS=(setpriv --reuid=quorel --regid=quorel --init-groups env HOME=/home/quorel USER=quorel)
+  local installed=$WINEPREFIX/drive_c/quorel/quorel.exe
+  kernel_prefix "$KERNEL_USER_PREFIX"
+  if [ -f "$installed" ]; then
+    cp "$installed" "$WINEPREFIX/drive_c/quorel/" &&
+      chown "$KERNEL_USER:" "$WINEPREFIX/drive_c/quorel/quorel.exe"
+  fi
+  kernel_run_as "$KERNEL_USER"
 }
 
-# kernel_drives: serves the drives of $SCN_DIR/machine.ini to the kernel and maps them to drive
-# letters in the order of their numbers. The log, images and state go where the ASPI manager
-# puts them ($SCN_DIR/sim.log ...).
+# kernel_run_as USER: KERNEL_RUN_AS runs commands as USER, with that user's home (as is for root).
+kernel_run_as() {
+  KERNEL_RUN_AS=()
+  [ "$1" = root ] ||
+    KERNEL_RUN_AS=(setpriv --reuid="$1" --regid="$1" --init-groups env HOME="/home/$1" USER="$1")
+}
+
+# kernel_end_programs: ends what the last scenario left running under Wine (the program, a window
+# driver: whatever runs from C:\quorel), as either user, and waits until it is gone; the
+# sessions' own processes stay.
+kernel_end_programs() {
+  local pid pids
+  # A pattern that its own command line does not match.
+  mapfile -t pids < <(grep -lai 'C:\\quorel\\' /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3)
+  [ ${#pids[@]} -gt 0 ] || return 0
+  for pid in "${pids[@]}"; do
+    echo "kernel_end_programs: ending $pid: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+  done
+  kill -KILL "${pids[@]}" 2>/dev/null
+  local limit=$(($(date +%s) + 10))
+  for pid in "${pids[@]}"; do
+    # Gone, or a zombie that only its parent's end will clear.
+    while [ -e "/proc/$pid" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$pid/status" 2>/dev/null &&
+      [ "$(date +%s)" -lt "$limit" ]; do
+      sleep 0.1
+    done
+  done
+}
+
+# kernel_drives: serves the drives of $SCN_DIR/machine.ini to the kernel and names their drive
+# letters in the order of their numbers ($SCN_DIR/drives). The log, images and state go where
+# the ASPI manager puts them ($SCN_DIR/sim.log ...).
 kernel_drives() {
   local numbers n device index=0
   numbers=$(sed -n 's/^[[:space:]]*\[drive\([0-9]*\)\].*/\1/p' "$SCN_DIR/machine.ini" | sort -nu)
@@ -81,10 +179,6 @@ kernel_drives() {
     }
     local letter=${KERNEL_LETTERS[index]}
     index=$((index + 1))
-    # As Wine's mount manager does on a desktop: the letter's device and a mount point.
-    mkdir -p "/tmp/mnt-$letter"
-    ln -sfn "$node" "$WINEPREFIX/dosdevices/$letter::"
-    ln -sfn "/tmp/mnt-$letter" "$WINEPREFIX/dosdevices/$letter:"
     chgrp cdrom "$node" && chmod 660 "$node"
     # No media polling (unless KERNEL_POLL_MS asks for it, as a desktop would): the kernel then
     # sends its own commands only when the device is opened and closed, which program_lines can
@@ -109,10 +203,11 @@ kernel_node() {
   return 1
 }
 
-# kernel_teardown: stops Wine, unlinks the LUNs, ends the handler and removes the TCMU devices,
-# so that the next scenario starts from none. Run by the runner after each scenario.
+# kernel_teardown: ends the programs left running, unlinks the LUNs, ends the handler and removes
+# the TCMU devices, so that the next scenario starts from none. Run by the runner after each
+# scenario.
 kernel_teardown() {
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+  kernel_end_programs
   local lun link device pid
   for lun in "$KERNEL_LOOP"/lun/lun_*; do
     [ -d "$lun" ] || continue
@@ -148,10 +243,36 @@ kernel_mark() {
   done
 }
 
-# start_quorel [WINEDEBUG]: marks the handler's log, then runs C:\quorel\quorel.exe without an
-# ASPI manager (Wine's own disabled): the program takes the pass-through.
+# kernel_letters: has the session's mount manager make the drives of kernel_drives the CD-ROM
+# drives of their letters, as it does on a desktop when a drive appears (it reads each drive
+# then), and forget the other letters, whatever an earlier scenario left.
+kernel_letters() {
+  local letter line node words=()
+  for letter in "${KERNEL_LETTERS[@]}"; do
+    node=""
+    while IFS= read -r line; do
+      [[ $line =~ ^drive\ [0-9]+:\ LUN\ [0-9]+,\ (.*),\ ${letter^^}:$ ]] && node=${BASH_REMATCH[1]}
+    done <"$SCN_DIR/drives"
+    [ ${#words[@]} -eq 0 ] || words+=(",")
+    if [ -n "$node" ]; then
+      mkdir -p "/tmp/mnt-$letter"
+      words+=(define-drive "$letter" cdrom "$node" "/tmp/mnt-$letter")
+    else
+      words+=(define-drive "$letter" none)
+    fi
+  done
+  drv "${words[@]}" >/dev/null || {
+    fail "cannot define the drive letters: $(tail -1 "$SCN_DIR/transcript")"
+    return 1
+  }
+}
+
+# start_quorel [WINEDEBUG]: defines the drive letters, marks the handler's log, then runs
+# C:\quorel\quorel.exe without an ASPI manager (Wine's own disabled): the program takes the
+# pass-through.
 start_quorel() {
   local debug=${1:--all}
+  kernel_letters || return 1
   kernel_mark || return 1
   (
     cd "$WINEPREFIX/drive_c/quorel" &&
