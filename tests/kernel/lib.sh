@@ -394,9 +394,10 @@ check_download() {
 
 # check_reset_recovered DRIVE: the drive reset after its first pass of read-backs and someone
 # other than the program (the kernel's media poll) took the unit attention before the program's
-# whole read-back pass; the download then started over from the part block, and the drive
-# programmed once, exactly the packaged image with the part block it was sent. Notes the time
-# from the first WRITE BUFFER to the final command.
+# whole read-back pass; the pass found the buffer lost, the download then started over from the
+# preparation as an undisturbed one, the final command went once, and the drive programmed once,
+# exactly the packaged image with the part block it was sent. Notes the time from the first
+# WRITE BUFFER to the final command.
 check_reset_recovered() {
   local lines
   lines=$(exec_lines "$1")
@@ -407,10 +408,26 @@ check_reset_recovered() {
     fail "drive $1: the unit attention (line ${taken:-none}) was not taken before the whole read-back (line ${pass:-none})"
   grep -Eq ' cdb=(4A|00)' <<<"$(sed -n "${taken:-0}p" <<<"$lines")" ||
     fail "drive $1: the unit attention went to another command than the kernel's poll"
+  # The commands after it, less the kernel's polls: the pass's reads from the first block on,
+  # until one found the buffer lost, then the whole download anew.
+  awk -v from="${taken:-0}" 'NR > from && !/ cdb=4A/ {
+      for (i = 2; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+      print v["cdb"], v["dir"], v["len"]
+      if (v["cdb"] ~ /^3B0501000000000000/) exit
+    }' <<<"$lines" >"$SCN_DIR/restart$1"
+  local reads
+  reads=$(awk '$1 != sprintf("3C0101%06X004000000000", (NR - 1) * 16384) { exit }
+    { n = NR } END { print n + 0 }' "$SCN_DIR/restart$1")
+  [ "$reads" -ge 1 ] || fail "drive $1: no read of the whole pass right after the reset"
+  tail -n +$((reads + 1)) "$SCN_DIR/restart$1" | diff - <(expected_download A0 1240) \
+    >"$SCN_DIR/restart$1.diff" ||
+    fail "drive $1: the download after the reset differs (restart$1.diff)"
+  expect_eq "$(grep -c ' cdb=3B0501000000000000' <<<"$lines")" 1 "drive $1: final commands"
   local parts part_hash
   parts=$(grep ' cdb=3B0501000000[0-9A-F]\{6\}7F' <<<"$lines")
   expect_eq "$(grep -c . <<<"$parts")" 2 "drive $1: part blocks sent (the download started over)"
   part_hash=$(head -1 <<<"$parts" | field hash)
+  expect_eq "$(tail -1 <<<"$parts" | field hash)" "$part_hash" "drive $1: the part block sent again"
   expect_eq "$(count_log "^PROGRAM drive=$1 ")" 1 "drive $1: programmings"
   expect_eq "$(grep "^PROGRAM drive=$1 " "$SCN_DIR/sim.log" | field part)" "1240:$part_hash" \
     "drive $1: the part block held when programming"
