@@ -90,10 +90,7 @@ struct Drive {
   void TrackResets(const uint8_t* cdb, const sim::CommandResult& result) {
     const bool reset = sim->resets != resetsSeen;
     resetsSeen = sim->resets;
-    // Control 7Fh, or control 00h at 80000h with less than an image block.
-    const bool partBlock =
-        cdb[0] == 0x3B && (cdb[9] == 0x7F || (cdb[9] == 0x00 && cdb[3] == 0x08 && cdb[4] == 0 &&
-                                              cdb[5] == 0 && (cdb[6] | cdb[7]) < 0x40));
+    const bool partBlock = sim::IsPartBlockWrite(cdb);
     if (cdb[0] == 0xDF) partBlockTaken.clear();
     if (partBlock && result.status == sim::Status::Good) {
       partBlockTaken = reset ? std::vector<uint8_t>{} : sim->partBlock;

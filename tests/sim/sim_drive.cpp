@@ -76,6 +76,12 @@ void WriteSense(uint8_t* area, size_t areaBytes, uint8_t key, uint8_t asc, uint8
   std::memcpy(area, sense, std::min(areaBytes, sizeof sense));
 }
 
+bool IsPartBlockWrite(const uint8_t* cdb) {
+  return cdb[0] == kWriteBuffer &&
+         (cdb[9] == 0x7F || (cdb[9] == 0x00 && Be24(cdb + 3) == kLowPartBlockOffset &&
+                             Be24(cdb + 6) < kReadBackBlockBytes));
+}
+
 SimDrive::SimDrive() = default;
 
 void SimDrive::ResetRecord() {
@@ -335,9 +341,7 @@ CommandResult SimDrive::WriteBuffer(const uint8_t* cdb, int direction, uint8_t* 
   if (cdbLength > 0 && (direction != 0 || data == nullptr || length < cdbLength)) {
     return TransportFailed();
   }
-  // A part block: control 7Fh, or control 00h at 80000h shorter than an image block (an image
-  // block may also start at 80000h).
-  if (control == 0x7F || (offset == kLowPartBlockOffset && cdbLength < kReadBackBlockBytes)) {
+  if (IsPartBlockWrite(cdb)) {
     partBlock.assign(data, data + cdbLength);
     partBlockOffset = offset;
     partBlockControl = control;

@@ -54,6 +54,10 @@ struct RecordedCommand {
 
 uint64_t Fnv1a64(const uint8_t* data, size_t length);
 
+// A WRITE BUFFER that carries a part block: control 7Fh, or control 00h at 80000h with less than
+// an image block (an image block may also start at 80000h).
+bool IsPartBlockWrite(const uint8_t* cdb);
+
 struct Identity {
   std::string vendor = "TARN-EX ";           // 8
   std::string product = "DVDRW QVX-270T  ";  // 16

@@ -106,12 +106,8 @@ Schedule RandomSchedule(std::mt19937& rng, sim::SimDrive& drive) {
   return s;
 }
 
-// A part block write: control 7Fh, or control 00h at 80000h with less than an image block.
 bool IsPartBlock(const Observed& c) {
-  const uint32_t length = uint32_t(c.cdb[6]) << 16 | uint32_t(c.cdb[7]) << 8 | c.cdb[8];
-  return c.cdb[0] == 0x3B &&
-         (c.cdb[9] == 0x7F || (c.cdb[9] == 0x00 && c.cdb[3] == 0x08 && c.cdb[4] == 0 &&
-                               c.cdb[5] == 0 && length < kBlock));
+  return sim::IsPartBlockWrite(c.cdb.data());
 }
 
 // The part block the drive of part table entry `entry` receives.
