@@ -229,7 +229,7 @@ class AtapiDevice {
   enum class ProgramOutcome : uint8_t { Programmed, StartOver, Failed };
   void Prepare();
   bool WriteAndVerifyPass(const uint8_t* image, uint32_t blocks);
-  // Reads the whole image back once more.
+  // Reads the whole image back once more, ending with a block that padding cannot match.
   bool VerifyPass(const uint8_t* image, uint32_t blocks);
   // Reads back the block at offset and compares it with `expected`.
   bool ReadBack(uint32_t offset, const uint8_t* expected);

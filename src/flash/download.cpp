@@ -5,9 +5,9 @@
 // A drive that resets meanwhile (a power dip, a bridge that re-enumerates, a bus reset) loses its
 // buffer and its part block and raises one unit attention, which the system's own media poll may
 // take before the program sees it. So the program command goes out only straight after a whole
-// read-back pass found every block in place, and every new attempt starts over from the
-// preparation, part block included. The program command is never re-sent blindly: a drive that
-// acted on it may have emptied its buffer since.
+// read-back pass found every block in place (ending with a block that padding cannot match), and
+// every new attempt starts over from the preparation, part block included. The program command
+// is never re-sent blindly: a drive that acted on it may have emptied its buffer since.
 #include <cstdio>
 #include <cstring>
 
@@ -31,6 +31,18 @@ constexpr uint8_t kProgramWithBootCodeControl = 0xA0;
 // number of blocks that the buffer offset can address is acceptable.
 bool ImageSizeAcceptable(int32_t sizeBytes) {
   return sizeBytes > 0 && sizeBytes <= kMaxImageBytes && sizeBytes % kBlockBytes == 0;
+}
+
+// The block the whole read-back pass reads last: the last one that is not one byte repeated (the
+// last block when every one is). A drive that resets during the pass, its unit attention taken by
+// the system, reads back an emptied buffer, which blocks of padding match; only a block that an
+// emptied buffer cannot match, read after the reset, reveals it.
+uint32_t LastTellingBlock(const uint8_t* image, uint32_t blocks) {
+  for (uint32_t n = blocks; n-- > 0;) {
+    const uint8_t* block = image + n * kBlockBytes;
+    if (std::memcmp(block, block + 1, kBlockBytes - 1) != 0) return n;
+  }
+  return blocks == 0 ? 0 : blocks - 1;
 }
 
 // IOCTL_CDROM_EXCLUSIVE_ACCESS (Windows Vista and later; earlier systems answer
@@ -174,10 +186,11 @@ bool AtapiDevice::WriteAndVerifyPass(const uint8_t* image, uint32_t blocks) {
 }
 
 bool AtapiDevice::VerifyPass(const uint8_t* image, uint32_t blocks) {
+  const uint32_t last = LastTellingBlock(image, blocks);
   for (uint32_t n = 0; n < blocks; ++n) {
-    if (!ReadBack(n * kBlockBytes, image + n * kBlockBytes)) return false;
+    if (n != last && !ReadBack(n * kBlockBytes, image + n * kBlockBytes)) return false;
   }
-  return true;
+  return blocks == 0 || ReadBack(last * kBlockBytes, image + last * kBlockBytes);
 }
 
 bool AtapiDevice::ReadBack(uint32_t offset, const uint8_t* expected) {

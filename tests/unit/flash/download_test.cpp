@@ -169,12 +169,15 @@ TEST(Download, DriveThatLostItsBufferStartsOver) {
     bool ok;
     int partBlocks, finals;
     bool unconfirmed;
+    bool padded = false;  // every block but the first zeros, as an emptied buffer reads
   } rows[] = {
       {"after the last read-back, taken by the system", reset(0x3C, kBlocks - 1, 1, true), true, 2,
        1, false},
       {"mid-image, seen by the program", reset(0x3B, 2, 1, false), true, 2, 1, false},
       {"mid-image write, taken by the system", reset(0x3B, 2, 1, true), true, 2, 1, false},
       {"during the whole read-back", reset(0x3C, kBlocks + 1, 1, true), true, 2, 1, false},
+      {"during the whole read-back, over padding", reset(0x3C, kBlocks, 1, true), true, 2, 1, false,
+       true},
       {"on every attempt", reset(0x3C, kBlocks - 1, -1, true), false, 3, 0, false},
       {"final without an answer, drive untouched",
        [](Drive& d) {
@@ -200,9 +203,12 @@ TEST(Download, DriveThatLostItsBufferStartsOver) {
        },
        true, 2, 2, false},
   };
-  const auto image = PatternImage(kBlocks * kBlock, 13);
+  const auto pattern = PatternImage(kBlocks * kBlock, 13);
+  auto padded = pattern;
+  std::fill(padded.begin() + kBlock, padded.end(), 0);
   for (const bool aspi : {false, true}) {
     for (const auto& row : rows) {
+      const auto& image = row.padded ? padded : pattern;
       SCOPED_TRACE(std::string(row.name) + (aspi ? ", ASPI" : ", pass-through"));
       sim::SimMachine machine;
       machine.ticksPerCounterRead = machine.counterFrequency / 10;

@@ -22,13 +22,15 @@ inline bool IsFinal(const Cdb& cdb) {
 }
 
 // True when the commands just before index `end` are one whole pass over the image: block by
-// block a good write of the image bytes (withWrites) and a good read-back of the same bytes, where
-// a failed command counts only when it was re-sent at once and the re-send was good. `start`
-// receives the index of the pass's first command.
+// block a good write of the image bytes and a good read-back of the same bytes (withWrites), or
+// a good read-back of every block once, in any order; a failed command counts only when it was
+// re-sent at once and the re-send was good. `start` receives the index of the pass's first
+// command.
 inline bool PassPrecedes(const std::vector<Observed>& seen, size_t end, uint32_t blocks,
                          bool withWrites, size_t& start) {
   const int perBlock = withWrites ? 2 : 1;
   int step = perBlock * int(blocks) - 1;  // the last command of the pass
+  std::vector<bool> read(blocks, false);
   size_t i = end;
   while (step >= 0) {
     if (i == 0) return false;
@@ -38,10 +40,16 @@ inline bool PassPrecedes(const std::vector<Observed>& seen, size_t end, uint32_t
       if (i + 1 < end && seen[i + 1].good && seen[i + 1].cdb == c.cdb) continue;
       return false;
     }
-    const uint32_t offset = uint32_t(step / perBlock) * kBlock;
-    const bool read = !withWrites || step % 2 != 0;
+    uint32_t block = uint32_t(step / perBlock);
+    if (!withWrites) {
+      block = (uint32_t(c.cdb[3]) << 16 | uint32_t(c.cdb[4]) << 8 | c.cdb[5]) / kBlock;
+      if (block >= blocks || read[block]) return false;
+      read[block] = true;
+    }
+    const bool isRead = !withWrites || step % 2 != 0;
+    const uint32_t offset = block * kBlock;
     const Cdb expected =
-        read ? ReadBufferCdb(offset, kBlock) : WriteBufferCdb(offset, kBlock, 0x00);
+        isRead ? ReadBufferCdb(offset, kBlock) : WriteBufferCdb(offset, kBlock, 0x00);
     if (c.cdb != expected || !c.dataIsImage) return false;
     --step;
   }

@@ -24,6 +24,7 @@ TEST(Safety, OracleRejectsUnverifiedAttempts) {
   } rows[] = {
       {"whole attempt, whole pass", {w(0), r(0), w(1), r(1), r(0), r(1), fin}, true},
       {"re-sent write", {w(0), r(0), w(1, false), w(1), r(1), r(0), r(1), fin}, true},
+      {"pass in another order", {w(0), r(0), w(1), r(1), r(1), r(0), fin}, true},
       {"re-sent read in the pass", {w(0), r(0), w(1), r(1), r(0, false), r(0), r(1), fin}, true},
       {"re-sent final over a whole pass",
        {w(0), r(0), w(1), r(1), r(0), r(1), failedFin, r(0), r(1), fin},
