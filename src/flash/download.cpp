@@ -6,8 +6,9 @@
 // buffer and its part block and raises one unit attention, which the system's own media poll may
 // take before the program sees it. So the program command goes out only straight after a whole
 // read-back pass found every block in place (ending with a block that padding cannot match), and
-// every new attempt starts over from the preparation, part block included. The program command
-// is never re-sent blindly: a drive that acted on it may have emptied its buffer since.
+// every new attempt starts over from the preparation, part block included; before the first such
+// block is in place, a failed command ends the attempt. The program command is never re-sent
+// blindly: a drive that acted on it may have emptied its buffer since.
 #include <cstdio>
 #include <cstring>
 
@@ -33,14 +34,18 @@ bool ImageSizeAcceptable(int32_t sizeBytes) {
   return sizeBytes > 0 && sizeBytes <= kMaxImageBytes && sizeBytes % kBlockBytes == 0;
 }
 
-// The block the whole read-back pass reads last: the last one that is not one byte repeated (the
-// last block when every one is). A drive that resets during the pass, its unit attention taken by
-// the system, reads back an emptied buffer, which blocks of padding match; only a block that an
-// emptied buffer cannot match, read after the reset, reveals it.
+// A drive that resets, its unit attention taken by the system, reads back an emptied buffer,
+// which blocks of padding match. A telling block, one that is not one byte repeated, does not:
+// only a telling block read after the reset reveals it.
+bool Telling(const uint8_t* block) {
+  return std::memcmp(block, block + 1, kBlockBytes - 1) != 0;
+}
+
+// The block the whole read-back pass reads last: the last telling one (the last block when none
+// is).
 uint32_t LastTellingBlock(const uint8_t* image, uint32_t blocks) {
   for (uint32_t n = blocks; n-- > 0;) {
-    const uint8_t* block = image + n * kBlockBytes;
-    if (std::memcmp(block, block + 1, kBlockBytes - 1) != 0) return n;
+    if (Telling(image + n * kBlockBytes)) return n;
   }
   return blocks == 0 ? 0 : blocks - 1;
 }
@@ -129,7 +134,6 @@ bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint
   // reset whose unit attention the system took, and the part block is then gone too.
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     Prepare();
-    SetRetry(true);
     if (!WriteAndVerifyPass(image, blocks)) continue;
     waitTimer.Wait(kSettleSeconds);
     if (!VerifyPass(image, blocks)) continue;
@@ -176,13 +180,18 @@ bool AtapiDevice::WriteAndVerify(const uint8_t* image, int32_t sizeBytes) {
 }
 
 bool AtapiDevice::WriteAndVerifyPass(const uint8_t* image, uint32_t blocks) {
-  for (uint32_t n = 0; n < blocks; ++n) {
+  // Until a telling block is in place, a failed command ends the attempt instead of being re-sent:
+  // it may have been a reset that took the part block along, which no later read-back would show.
+  // From then on a reset empties that block too, and the whole read-back pass finds it.
+  SetRetry(false);
+  bool ok = true;
+  for (uint32_t n = 0; ok && n < blocks; ++n) {
     std::memcpy(outBuffer, image + n * kBlockBytes, kBlockBytes);
-    if (!WriteBuffer(n * kBlockBytes, kBlockBytes, 0x00) || !ReadBack(n * kBlockBytes, outBuffer)) {
-      return false;
-    }
+    ok = WriteBuffer(n * kBlockBytes, kBlockBytes, 0x00) && ReadBack(n * kBlockBytes, outBuffer);
+    if (ok && !retryFlag && Telling(outBuffer)) SetRetry(true);
   }
-  return true;
+  SetRetry(true);
+  return ok;
 }
 
 bool AtapiDevice::VerifyPass(const uint8_t* image, uint32_t blocks) {

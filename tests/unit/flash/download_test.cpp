@@ -119,9 +119,10 @@ TEST(Download, TransferPhaseResendsTransportFailuresOnce) {
     size_t imageWrites;
     int finals;
   } rows[] = {
-      // The part block (entry 19) is the first 3B, so skip 1 reaches image block 0.
-      {"write once", Transport, 0x3B, 1, 1, true, kBlocks + 1, 1},
-      {"write twice fails the attempt", Transport, 0x3B, 1, 2, true, 2 + kBlocks, 1},
+      // The part block (entry 19) is the first 3B, so skip 2 reaches image block 1 (a failure at
+      // block 0, before a block that padding cannot match is in place, ends the attempt instead).
+      {"write once", Transport, 0x3B, 2, 1, true, kBlocks + 1, 1},
+      {"write twice fails the attempt", Transport, 0x3B, 2, 2, true, 3 + kBlocks, 1},
       {"read once", Transport, 0x3C, 2, 1, true, kBlocks, 1},
       {"read twice fails the attempt", Transport, 0x3C, 2, 2, true, 3 + kBlocks, 1},
       {"write sense is not re-sent", Sense, 0x3B, 2, 1, true, 2 + kBlocks, 1},
@@ -178,6 +179,12 @@ TEST(Download, DriveThatLostItsBufferStartsOver) {
       {"during the whole read-back", reset(0x3C, kBlocks + 1, 1, true), true, 2, 1, false},
       {"during the whole read-back, over padding", reset(0x3C, kBlocks, 1, true), true, 2, 1, false,
        true},
+      {"failing the first block's write, taken by the system",
+       [&](Drive& d) {
+         d.transportFaults.push_back({0x3B, 1, 1});
+         reset(0x3B, 1, 1, true)(d);
+       },
+       true, 2, 1, false},
       {"on every attempt", reset(0x3C, kBlocks - 1, -1, true), false, 3, 0, false},
       {"final without an answer, drive untouched",
        [](Drive& d) {
