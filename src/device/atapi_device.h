@@ -1,7 +1,7 @@
 // AtapiDevice: the drive engine, one object per use of a drive. The list engine scans the
 // machine at start-up; one further engine without a scan serves each drive being updated.
 //
-// Its methods live in three places:
+// Its methods live in four places:
 //   device/transport.cpp   the command transport (ASPI manager or SCSI pass-through)
 //   device/discovery.cpp   construction, discovery, the device list and addressing
 //   flash/commands.cpp     the drive command set, readiness and tray procedures
@@ -187,6 +187,8 @@ class AtapiDevice {
   // not a positive whole number of 16,384-byte blocks, and a drive that may not receive this
   // build's part blocks (PartBlocksAllowedFor).
   bool DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint8_t bootCode);
+  // Reads the flash part identity and sends the part block it needs; true when one was sent and
+  // the drive accepted it.
   bool SendPartBlock();
   // Writes and reads back the image block by block, up to three times from block 0.
   bool WriteAndVerify(const uint8_t* image, int32_t sizeBytes);
@@ -227,7 +229,18 @@ class AtapiDevice {
   void FillIdentity(DeviceEntry& entry) const;
 
   enum class ProgramOutcome : uint8_t { Programmed, StartOver, Failed };
-  void Prepare();
+  // OtherPart: the drive named another flash part than an earlier attempt found.
+  enum class PrepareOutcome : uint8_t { Ready, StartOver, OtherPart };
+  static constexpr int kNoPartBlock = -1;
+  static constexpr int kFlashPartUnread = -2;
+  // Readiness, stop, then the part block the drive's flash part needs. `part` is the table entry
+  // an earlier attempt found (kNoPartBlock before), and is set when this one finds one.
+  PrepareOutcome Prepare(int& part);
+  // The drive's flash part as a table entry; kNoPartBlock when the drive answered with an
+  // identity not in the table (zeros included) or refused the command as not supported,
+  // kFlashPartUnread when the read failed otherwise.
+  int IdentifyFlashPart();
+  bool WritePartBlock(int entry);
   bool WriteAndVerifyPass(const uint8_t* image, uint32_t blocks);
   // Reads the whole image back once more, ending with a block that padding cannot match.
   bool VerifyPass(const uint8_t* image, uint32_t blocks);

@@ -7,8 +7,10 @@
 // take before the program sees it. So the program command goes out only straight after a whole
 // read-back pass found every block in place (ending with a block that padding cannot match), and
 // every new attempt starts over from the preparation, part block included; before the first such
-// block is in place, a failed command ends the attempt. The program command is never re-sent
-// blindly: a drive that acted on it may have emptied its buffer since.
+// block is in place, a failed command ends the attempt. A drive whose flash part needs a part
+// block is never told to program unless the same attempt's preparation sent it that block. The
+// program command is never re-sent blindly: a drive that acted on it may have emptied its buffer
+// since.
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +29,7 @@ constexpr int kAttempts = 3;
 constexpr uint32_t kPartComposeBytes = 32768;
 constexpr uint8_t kProgramControl = 0x80;
 constexpr uint8_t kProgramWithBootCodeControl = 0xA0;
+constexpr uint32_t kFlashPartIdBytes = 4;
 
 // The final program command goes over whatever the drive buffer holds, so only a positive whole
 // number of blocks that the buffer offset can address is acceptable.
@@ -132,8 +135,16 @@ bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint
 
   // Every attempt starts from the preparation: whatever failed the last one may have been a
   // reset whose unit attention the system took, and the part block is then gone too.
+  int part = kNoPartBlock;  // the part found by an earlier attempt of this download
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    Prepare();
+    switch (Prepare(part)) {
+      case PrepareOutcome::Ready:
+        break;
+      case PrepareOutcome::StartOver:
+        continue;
+      case PrepareOutcome::OtherPart:
+        return false;
+    }
     if (!WriteAndVerifyPass(image, blocks)) continue;
     waitTimer.Wait(kSettleSeconds);
     if (!VerifyPass(image, blocks)) continue;
@@ -149,21 +160,42 @@ bool AtapiDevice::DownloadFirmware(const uint8_t* image, int32_t sizeBytes, uint
   return false;
 }
 
-void AtapiDevice::Prepare() {
-  // Tolerant: each step is sent once and its outcome does not stop the download.
+AtapiDevice::PrepareOutcome AtapiDevice::Prepare(int& part) {
+  // Readiness and stop are tolerant: each is sent once and its outcome does not stop the
+  // download. The part block is not: a drive whose part needs one is written only after it took
+  // it in this attempt.
   SetRetry(false);
   WaitReady(kReadyLimitSeconds);
   StopDisc();
-  SendPartBlock();
+  const int entry = IdentifyFlashPart();
+  if (entry == kFlashPartUnread) return PrepareOutcome::StartOver;
+  // Once a part was found, any other answer is another drive, or one that lies.
+  if (part != kNoPartBlock && entry != part) return PrepareOutcome::OtherPart;
+  if (entry == kNoPartBlock) return PrepareOutcome::Ready;
+  part = entry;
+  return WritePartBlock(entry) ? PrepareOutcome::Ready : PrepareOutcome::StartOver;
+}
+
+int AtapiDevice::IdentifyFlashPart() {
+  if (ReadFlashId()) return FindFlashPart(inBuffer);
+  // Answered with nothing but zeros, or refused as not supported: the drive names no part.
+  // Anything else (busy, not ready, a unit attention, a transport failure, a time-out, a short
+  // answer) says nothing about the part it carries.
+  const bool zeros =
+      last.lastOutcome == kOutcomeGood && last.lastTransferLength >= kFlashPartIdBytes;
+  const bool unsupported =
+      last.lastOutcome == kOutcomeSense && last.lastSenseKey == kSenseKeyIllegalRequest;
+  return zeros || unsupported ? kNoPartBlock : kFlashPartUnread;
 }
 
 bool AtapiDevice::SendPartBlock() {
-  std::memset(outBuffer, 0, kPartComposeBytes);
-  if (!ReadFlashId()) return false;
-  const int entry = FindFlashPart(inBuffer);
-  if (entry < 0) return false;
+  const int entry = IdentifyFlashPart();
+  return entry >= 0 && WritePartBlock(entry);
+}
 
+bool AtapiDevice::WritePartBlock(int entry) {
   const PartBlockLayout layout = LayoutOfPart(entry);
+  std::memset(outBuffer, 0, kPartComposeBytes);
   std::memcpy(outBuffer, FlashPartTable[entry], layout.headerBytes);
   std::memcpy(outBuffer + layout.headerBytes, ActivePartBlocks().data + layout.dataOffset,
               layout.blockBytes);
