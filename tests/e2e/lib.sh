@@ -342,14 +342,18 @@ download_stream() {
     } END { for (i = first; i <= last; ++i) print line[i] }'
 }
 
-# expected_download CONTROL PARTBLOCK_LENGTH: the download of the 1 MiB image to a drive that is
-# not becoming ready (one TEST UNIT READY, then one more) and whose part block goes out with
-# control 7Fh: each block written and read back, then the whole image read back once more, then
-# the final command, whose control is CONTROL.
+# expected_download CONTROL PARTBLOCK_LENGTH [FAILED]: the download of the 1 MiB image to a drive
+# that is not becoming ready (one TEST UNIT READY, then one more) and whose part block goes out
+# with control 7Fh: each block written and read back, then the whole image read back once more,
+# then the final command, whose control is CONTROL. FAILED attempts whose flash part identity read
+# failed come first.
 expected_download() {
-  printf '000000000000000000000000 none 0\n%.0s' 1 2
-  printf '1B0000000000000000000000 none 0\n'
-  printf 'DF1100000000000000000000 in 128\n'
+  local attempt
+  for ((attempt = 0; attempt <= ${3:-0}; ++attempt)); do
+    printf '000000000000000000000000 none 0\n%.0s' 1 2
+    printf '1B0000000000000000000000 none 0\n'
+    printf 'DF1100000000000000000000 in 128\n'
+  done
   printf '3B0501000000%06X7F0000 out %d\n' "$2" "$2"
   local n
   for ((n = 0; n < 64; ++n)); do
@@ -362,11 +366,12 @@ expected_download() {
   printf '3B0501000000000000%s0000 none 0\n' "$1"
 }
 
-# check_download DRIVE CONTROL PARTBLOCK_LENGTH: the drive's download is exactly the expected
-# command stream, every CDB the drive received had 12 bytes, the download waited a second before
-# the whole read-back pass, and the bytes the drive was sent are the packaged image.
+# check_download DRIVE CONTROL PARTBLOCK_LENGTH [FAILED]: the drive's download is exactly the
+# expected command stream (see expected_download), every CDB the drive received had 12 bytes, the
+# download waited a second before the whole read-back pass, and the bytes the drive was sent are
+# the packaged image.
 check_download() {
-  if ! diff <(download_stream "$1") <(expected_download "$2" "$3") >"$SCN_DIR/stream$1.diff"; then
+  if ! diff <(download_stream "$1") <(expected_download "$2" "$3" "${4:-0}") >"$SCN_DIR/stream$1.diff"; then
     fail "drive $1: command stream differs from the download sequence (stream$1.diff):"
     head -6 "$SCN_DIR/stream$1.diff" | while IFS= read -r line; do fail "  $line"; done
   fi

@@ -166,11 +166,11 @@ bool SetDriveKey(DriveSpec& spec, const std::string& key, const std::string& val
     d.senseFaults.push_back(fault);
     return true;
   }
-  if (key == "transport_fault") {
+  if (key == "transport_fault" || key == "busy_fault") {
     sim::Fault fault;
     auto w = Words(value);
     if (w.size() != 3 || !ParseFault(w, fault)) return why = "expected opcode skip count", false;
-    d.transportFaults.push_back(fault);
+    (key == "busy_fault" ? d.busyFaults : d.transportFaults).push_back(fault);
     return true;
   }
   if (key == "reset_fault") {

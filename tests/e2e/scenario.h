@@ -23,6 +23,7 @@
 //   sense_fault = 3B 0 1 4 44 00  ; opcode|all skip count(-1 all) key asc ascq, hex codes,
 //                                 ; then the sense format: fixed (default), descriptor or none
 //   transport_fault = all 10 1    ; opcode|all skip count
+//   busy_fault = DF 1 1           ; opcode|all skip count: answered BUSY (status 08h, no sense)
 //   readback_fault = 5 3 100      ; block attempts position
 //   reset_fault = 3C 63 1 system  ; opcode|all skip count: the drive resets after that command;
 //                                 ; "system" (a media poll takes the unit attention) or

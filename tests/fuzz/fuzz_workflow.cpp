@@ -1,10 +1,12 @@
 // Fuzz target: the whole window, start-up and Update, over one to three simulated drives whose
 // answers the input perturbs, through pass-through or the ASPI manager, on the NT or the 9x
 // family. The oracles:
-//   - a drive programmed only with the image, and with the part block it was sent when it took
-//     one, and the success message only when every drive written programmed it (a drive that
-//     resets, its unit attention taken by the system, right before the final command or right
-//     after the part block is past what any host can see, and out of this oracle's reach);
+//   - a drive programmed only with the image, and, when its flash part is in the table, only
+//     while it holds that part's block since its last reset; the success message only when every
+//     drive written programmed it. Two windows are past what any host can see, and out of this
+//     oracle's reach: a reset whose unit attention the system takes right before the final
+//     command, or right after the part block. So is a drive whose identity answer the input
+//     corrupted or turned into ILLEGAL REQUEST: the program cannot tell it from the real one;
 //   - a drive's listed identity only from that drive's own answers;
 //   - a drive written only if one of its own INQUIRY answers passes the rules;
 //   - a bounded number of commands per drive and of dialogs, and an update that ends.
@@ -79,33 +81,26 @@ struct Drive {
   std::vector<AnswerFault> answerFaults;
   int commands = 0;
   std::vector<std::string> answeredIdentities;  // bytes 8-35 of each good INQUIRY answer
-  // Resets: the part block of the current preparation as the drive took it (empty: none taken,
-  // or a reset right after it), and whether the drive last programmed right after a reset.
-  int resetsSeen = 0, programsSeen = 0;
-  bool lastCommandReset = false;
-  std::vector<uint8_t> partBlockTaken, partBlockAtProgram;
-  bool programAfterReset = false;
+  bool identityObscured = false;  // a flash part identity answer corrupted or refused by the input
+  int programsSeen = 0;
+  bool programmedWithoutPartBlock = false;  // outside the two windows
 
-  // Follows the preparation, the part block and the program command as the drive saw them.
-  void TrackResets(const uint8_t* cdb, const sim::CommandResult& result) {
-    const bool reset = sim->resets != resetsSeen;
-    resetsSeen = sim->resets;
-    const bool partBlock = sim::IsPartBlockWrite(cdb);
-    if (cdb[0] == 0xDF) partBlockTaken.clear();
-    if (partBlock && result.status == sim::Status::Good) {
-      partBlockTaken = reset ? std::vector<uint8_t>{} : sim->partBlock;
+  // Checks each program command against the part block the drive's part needs.
+  void TrackPrograms(const uint8_t* cdb, const sim::CommandResult& result, bool corrupted) {
+    if (cdb[0] == 0xDF && (corrupted || (result.status == sim::Status::CheckCondition &&
+                                         (result.senseKey & 0x0F) == 5))) {
+      identityObscured = true;
     }
-    if (sim->programCount != programsSeen) {
-      programsSeen = sim->programCount;
-      programAfterReset = lastCommandReset;
-      partBlockAtProgram = partBlockTaken;
-    }
-    lastCommandReset = reset;
+    if (sim->programCount == programsSeen) return;
+    programsSeen = sim->programCount;
+    if (sim->programmedRightAfterReset || sim->programmedAfterPartBlockReset) return;
+    if (sim->programmedPartBlock != sim::NeededPartBlock(*sim)) programmedWithoutPartBlock = true;
   }
 
   void OnAnswer(int index, const uint8_t* cdb, int direction, uint8_t* data, uint32_t length,
                 sim::CommandResult& result) {
     if (++commands > kMaxCommandsPerDrive) Finding("commands without end", index);
+    bool corrupted = false;
     for (AnswerFault& fault : answerFaults) {
       if (!sim::Matches(fault, cdb[0])) continue;
       if (!fault.corrupt) {
@@ -115,9 +110,10 @@ struct Drive {
         result.asc = static_cast<uint8_t>(fault.position >> 8);
       } else if (direction == 1 && data != nullptr && result.transferred > 0) {
         data[fault.position % std::min(result.transferred, length)] ^= fault.value | 1;
+        corrupted = true;
       }
     }
-    TrackResets(cdb, result);
+    TrackPrograms(cdb, result, corrupted);
     if (Verbose()) {
       std::fprintf(stderr, "drive %d: %02X %u bytes: status %d, sense key %X, %u bytes moved\n",
                    index, cdb[0], length, static_cast<int>(result.status), result.senseKey,
@@ -195,9 +191,10 @@ class Run {
   // missing from the manager's list. Each fault record: drive (bits 0-1), kind (2-4), opcode
   // (5-7); skip; count (bit 7 set: every one, else the low four bits); three parameters. The
   // kinds: sense, transport failure (first parameter bit 0: a reset after the command instead,
-  // bit 1: its unit attention taken by the system), busy, short transfer, late (third parameter bit
-  // 0: the manager keeps a late request when asked to abort it), wrong read-back, corrupted data
-  // in, status replaced.
+  // bit 1: its unit attention taken by the system, bit 2: the reset comes during a pause of
+  // 0.2 s to 1 s, by the second parameter, before the command), busy, short transfer, late (third
+  // parameter bit 0: the manager keeps a late request when asked to abort it), wrong read-back,
+  // corrupted data in, status replaced.
   void Configure(Input& in) {
     machine.ticksPerCounterRead = 10'000;
     const uint8_t flags = in.Byte();
@@ -284,6 +281,7 @@ class Run {
             sim::SimDrive::ResetFault reset;
             static_cast<sim::Fault&>(reset) = fault;
             reset.takenBySystem = (p1 & 2) != 0;
+            if (p1 & 4) reset.idleSeconds = 0.2 * (1 + p2 % 5);
             drive.resetFaults.push_back(reset);
           } else {
             drive.transportFaults.push_back(fault);
@@ -377,7 +375,7 @@ class Run {
       const bool written = std::any_of(sim.log.begin(), sim.log.end(),
                                        [](const auto& c) { return c.cdb[0] == 0x3B; });
       if (!written) continue;
-      if (drives[i].programAfterReset) {
+      if (sim.programmedRightAfterReset) {
         ++programmedRight;  // out of reach: counted as the drive says
         continue;
       }
@@ -390,9 +388,8 @@ class Run {
           sim.programmed.size() == static_cast<std::size_t>(image.sizeBytes) &&
           std::memcmp(sim.programmed.data(), image.image, sim.programmed.size()) == 0;
       if (sim.programCount > 0 && !right) Finding("a drive programmed with something else", i);
-      if (sim.programCount > 0 && !drives[i].partBlockAtProgram.empty() &&
-          sim.programmedPartBlock != drives[i].partBlockAtProgram) {
-        Finding("a drive programmed without the part block it took", i);
+      if (drives[i].programmedWithoutPartBlock && !drives[i].identityObscured) {
+        Finding("a drive programmed without the part block its flash part needs", i);
       }
       if (right) {
         ++programmedRight;

@@ -95,7 +95,12 @@ void SimDrive::ResetRecord() {
   programmed.clear();
   programmedPartBlock.clear();
   resets = 0;
+  programmedRightAfterReset = false;
+  programmedAfterPartBlockReset = false;
   imageHighWater_ = 0;
+  lastEndAt_ = -1.0;
+  commandsSinceReset_ = -1;
+  lastCommandPartBlock_ = false;
 }
 
 bool Matches(Fault& fault, uint8_t opcode) {
@@ -126,7 +131,14 @@ CommandResult SimDrive::Execute(const uint8_t* cdb, int direction, uint8_t* data
   if (direction == 0 && data != nullptr && length > 0) record.dataHash = Fnv1a64(data, length);
   log.push_back(record);
 
-  if (clock && firstCommandAt_ < 0.0) firstCommandAt_ = clock();
+  const double now = clock ? clock() : 0.0;
+  if (clock && firstCommandAt_ < 0.0) firstCommandAt_ = now;
+  for (ResetFault& fault : resetFaults) {
+    if (fault.idleSeconds > 0.0 && lastEndAt_ >= 0.0 && now - lastEndAt_ >= fault.idleSeconds &&
+        Matches(fault, cdb[0])) {
+      Reset(fault.takenBySystem, lastCommandPartBlock_);
+    }
+  }
 
   CommandResult result = Faulted(cdb[0]);
   if (result.status == Status::Good) {
@@ -150,17 +162,28 @@ CommandResult SimDrive::Execute(const uint8_t* cdb, int direction, uint8_t* data
     }
     result.delaySeconds += slowSeconds;
   }
+  if (commandsSinceReset_ >= 0) ++commandsSinceReset_;
+  lastCommandPartBlock_ = IsPartBlockWrite(cdb);
   for (ResetFault& fault : resetFaults) {
-    if (!Matches(fault, cdb[0])) continue;
-    buffer.clear();
-    partBlock.clear();
-    imageHighWater_ = 0;
-    unitAttention = !fault.takenBySystem;
-    ++resets;
+    if (fault.idleSeconds <= 0.0 && Matches(fault, cdb[0])) {
+      Reset(fault.takenBySystem, lastCommandPartBlock_);
+    }
   }
   result.delaySeconds += latencySeconds;
   if (onAnswer) onAnswer(cdb, direction, data, length, result);
+  lastEndAt_ = now + result.delaySeconds;
   return result;
+}
+
+void SimDrive::Reset(bool takenBySystem, bool afterPartBlock) {
+  buffer.clear();
+  partBlock.clear();
+  imageHighWater_ = 0;
+  unitAttention = !takenBySystem;
+  ++resets;
+  commandsSinceReset_ = 0;
+  resetBySystem_ = takenBySystem;
+  resetAfterPartBlock_ = afterPartBlock;
 }
 
 // Injected faults, in order: a vanished drive, transport faults, busy, sense faults. A slow fault
@@ -361,6 +384,8 @@ CommandResult SimDrive::Program(uint8_t control) {
   const size_t end = std::min<size_t>(imageHighWater_, buffer.size());
   programmed.assign(buffer.begin(), buffer.begin() + end);
   programmedPartBlock = partBlock;
+  programmedRightAfterReset = resetBySystem_ && commandsSinceReset_ == 0;
+  programmedAfterPartBlockReset = resetBySystem_ && resetAfterPartBlock_ && partBlock.empty();
   ++programCount;
   lastProgramControl = control;
   const size_t magicLength = sizeof kDemoImageMagic - 1;

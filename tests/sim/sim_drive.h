@@ -135,9 +135,12 @@ class SimDrive {
   // A reset (a power dip, a bridge that re-enumerates, a bus reset): right after a matching
   // command has run, the drive loses its buffer and its part block and raises one unit
   // attention. With takenBySystem, the system's own media poll takes that unit attention before
-  // the program can see it.
+  // the program can see it. With idleSeconds, the reset comes instead during a pause of at
+  // least that long between two commands (a settle wait, a readiness poll's sleep), before the
+  // matching command that ends the pause runs; skip and count then count such pauses.
   struct ResetFault : Fault {
     bool takenBySystem = false;
+    double idleSeconds = 0.0;
   };
   std::vector<ResetFault> resetFaults;
   // Sees every answer last, data included, and may change it: a fuzzer's perturbations and
@@ -160,6 +163,12 @@ class SimDrive {
                                              // image offset written)
   std::vector<uint8_t> programmedPartBlock;  // the part block held when last programmed
   int resets = 0;                            // resets that happened
+  // The last program command came in one of the two windows no host can close, a reset whose
+  // unit attention the system took: right before that command (the buffer may hold anything),
+  // or right after the part block and not followed by another (the image is whole, the part
+  // block gone).
+  bool programmedRightAfterReset = false;
+  bool programmedAfterPartBlockReset = false;
 
   // Clears the log and what was received; keeps the configuration.
   void ResetRecord();
@@ -176,8 +185,16 @@ class SimDrive {
   CommandResult WriteBuffer(const uint8_t* cdb, int direction, uint8_t* data, uint32_t length);
   CommandResult Program(uint8_t control);
 
+  // afterPartBlock: the last command before the reset wrote a part block.
+  void Reset(bool takenBySystem, bool afterPartBlock);
+
   int readyPollsSeen_ = 0;
   double firstCommandAt_ = -1.0;
+  double lastEndAt_ = -1.0;  // when the last command ended, by clock
+  int commandsSinceReset_ = -1;
+  bool resetBySystem_ = false;
+  bool lastCommandPartBlock_ = false;
+  bool resetAfterPartBlock_ = false;
   uint32_t imageHighWater_ = 0;
   std::vector<int> readBackCount_;
 };

@@ -909,4 +909,15 @@ bool SimMachine::ExitWindowsEx(uint32_t flags, uint32_t reserved) {
   return exitWindowsResult;
 }
 
+std::vector<uint8_t> NeededPartBlock(const SimDrive& drive) {
+  const int entry = FindFlashPart(drive.flashId);
+  if (entry < 0) return {};
+  const PartBlockLayout layout = LayoutOfPart(entry);
+  std::vector<uint8_t> block(FlashPartTable[entry], FlashPartTable[entry] + layout.headerBytes);
+  const uint8_t* data = ActivePartBlocks().data + layout.dataOffset;
+  block.insert(block.end(), data, data + layout.blockBytes);
+  block.resize(layout.transferBytes, 0);
+  return block;
+}
+
 }  // namespace quorel::sim

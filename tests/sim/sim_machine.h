@@ -183,4 +183,10 @@ class SimMachine : public Platform {
   HostDispatcher dispatcher_;
 };
 
+// The part block a drive's flash part needs, as the program composes it: the table entry's header,
+// then the active part blocks' data, padded to the transfer length. Empty when the drive's
+// identity is not in the table. (Here, not in sim_drive: the test ASPI manager builds the drive
+// without the core.)
+std::vector<uint8_t> NeededPartBlock(const SimDrive& drive);
+
 }  // namespace quorel::sim
