@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace quorel::flash_tool {
 namespace {
@@ -61,6 +62,63 @@ DriveGuard::DriveGuard(const std::string& devicePath, const std::string& lockDir
     }
   }
   state_ = locked || exclusiveFd_ >= 0 ? State::Held : State::Unguarded;
+}
+
+namespace {
+
+// The attribute's value without its line end; false when it cannot be read.
+bool ReadAttribute(const std::string& path, std::string& value) {
+  const int fd = OpenRetrying(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  char text[32];
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  const int readError = got < 0 ? errno : ENODATA;
+  close(fd);
+  if (got <= 0) {
+    errno = readError;
+    return false;
+  }
+  value.assign(text, static_cast<size_t>(got));
+  while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
+  return !value.empty();
+}
+
+bool WriteAttribute(const std::string& path, const std::string& value) {
+  const int fd = OpenRetrying(path.c_str(), O_WRONLY);
+  if (fd < 0) return false;
+  const bool written = write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+  return close(fd) == 0 && written;
+}
+
+}  // namespace
+
+MediaPollPause::MediaPollPause(const std::string& devicePath, const std::string& sysfsRoot) {
+  struct stat device {};
+  if (stat(devicePath.c_str(), &device) != 0 || !S_ISBLK(device.st_mode)) {
+    note_ = "The media poll of " + devicePath + " was left as it is: not a block device.";
+    return;
+  }
+  attribute_ = sysfsRoot + "/dev/block/" + std::to_string(major(device.st_rdev)) + ":" +
+               std::to_string(minor(device.st_rdev)) + "/events_poll_msecs";
+  std::string old;
+  if (!ReadAttribute(attribute_, old)) {
+    note_ = "The media poll of " + devicePath + " was left as it is: " + attribute_ +
+            " cannot be read (" + std::strerror(errno) + ").";
+    return;
+  }
+  if (!WriteAttribute(attribute_, "0")) {
+    note_ = "The media poll of " + devicePath + " was left on: " + attribute_ +
+            " cannot be written (" + std::strerror(errno) + "). A reset's unit attention may be" +
+            " taken by the kernel before the update sees it.";
+    return;
+  }
+  oldValue_ = old;
+  note_ = "The media poll of " + devicePath + " is off for the update (it was " + old +
+          "; restored afterwards).";
+}
+
+MediaPollPause::~MediaPollPause() {
+  if (!oldValue_.empty()) WriteAttribute(attribute_, oldValue_);
 }
 
 DriveGuard::~DriveGuard() {

@@ -30,4 +30,26 @@ class DriveGuard {
   State state_ = State::Unguarded;
 };
 
+// Turns the kernel's media-event poll of a drive off while it is updated, and back to what it was
+// when destroyed. The poll sends GET EVENT STATUS NOTIFICATION or TEST UNIT READY every few
+// seconds, and would take a reset's unit attention before the update sees it; with the poll off,
+// the update's next command gets it and the attempt starts over.
+class MediaPollPause {
+ public:
+  // sysfsRoot: where sysfs is mounted (tests give another folder).
+  explicit MediaPollPause(const std::string& devicePath, const std::string& sysfsRoot = "/sys");
+  ~MediaPollPause();
+  MediaPollPause(const MediaPollPause&) = delete;
+  MediaPollPause& operator=(const MediaPollPause&) = delete;
+
+  bool paused() const { return !oldValue_.empty(); }
+  // One line for the log: what was done, or why it could not be.
+  const std::string& note() const { return note_; }
+
+ private:
+  std::string attribute_;
+  std::string oldValue_;  // empty: nothing to restore
+  std::string note_;
+};
+
 }  // namespace quorel::flash_tool

@@ -311,10 +311,19 @@ int Run(const Options& options, RunLog& log) {
 
   TermView view(stdout, stdin, options.yes);
   Inhibitor inhibitor;
+  // The kernel's media poll of every drive this run holds is off while an update runs.
+  std::vector<std::unique_ptr<MediaPollPause>> pollPauses;
   view.onUpdateRunning = [&](bool running) {
     if (running) {
       inhibitor.Take();
+      std::lock_guard<std::mutex> hold(guardsLock);
+      for (const auto& [path, guard] : guards) {
+        if (guard->state() == DriveGuard::State::Busy) continue;
+        pollPauses.push_back(std::make_unique<MediaPollPause>(path));
+        log.Line(pollPauses.back()->note());
+      }
     } else {
+      pollPauses.clear();
       inhibitor.Release();
     }
   };
