@@ -6,7 +6,8 @@
 //     drive written programmed it. Two windows are past what any host can see, and out of this
 //     oracle's reach: a reset whose unit attention the system takes right before the final
 //     command, or right after the part block. So is a drive whose identity answer the input
-//     corrupted or turned into ILLEGAL REQUEST: the program cannot tell it from the real one;
+//     corrupted, cut short (zeros over ASPI) or turned into ILLEGAL REQUEST: the program cannot
+//     tell it from a real one;
 //   - a drive's listed identity only from that drive's own answers;
 //   - a drive written only if one of its own INQUIRY answers passes the rules;
 //   - a bounded number of commands per drive and of dialogs, and an update that ends.
@@ -87,8 +88,11 @@ struct Drive {
 
   // Checks each program command against the part block the drive's part needs.
   void TrackPrograms(const uint8_t* cdb, const sim::CommandResult& result, bool corrupted) {
-    if (cdb[0] == 0xDF && (corrupted || (result.status == sim::Status::CheckCondition &&
-                                         (result.senseKey & 0x0F) == 5))) {
+    // Over the ASPI manager, which reports no residue, an answer cut short reads as zeros.
+    const bool cut = result.status == sim::Status::Good && result.transferred < 4;
+    if (cdb[0] == 0xDF &&
+        (corrupted || cut ||
+         (result.status == sim::Status::CheckCondition && (result.senseKey & 0x0F) == 5))) {
       identityObscured = true;
     }
     if (sim->programCount == programsSeen) return;
