@@ -332,7 +332,10 @@ bool TQuorelMain::CreateJobEngines() {
       const DeviceEntry* entry =
           selected < 0 ? nullptr : listEngine->GetEntry(static_cast<unsigned>(selected));
       // The button is disabled for such a drive; the handler refuses it all the same.
-      if (!PresentAndUpdatable(entry)) return false;
+      if (!PresentAndUpdatable(entry)) {
+        outcome = Outcome::DriveNotAllowed;
+        return false;
+      }
       if (entry->upToDate == 1 && settings.N2OMESSAGE != 0 && !options.force) {
         const std::string question = std::string(text::kAlreadyUpdated) + text::kContinueQuestion;
         if (view.ShowMessage(question, MessageKind::Warning, MessageButtons::YesNo) !=

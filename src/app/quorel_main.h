@@ -37,6 +37,7 @@ enum class Outcome : uint8_t {
   Running,          // start-up ended ready, or an update runs
   PackageUnusable,  // invalid, damaged, seal, no firmware
   NoDrive,          // no drive may be updated
+  DriveNotAllowed,  // the drive chosen may not be updated
   Declined,         // the notice or a question was answered no
   NothingToDo,      // unattended: every drive that may be updated is up to date
   Updated,

@@ -1,23 +1,9 @@
-// The switches of quorel.exe for deployment tools, and its exit codes then, in the conventions of
-// Windows installers that such tools already map.
+// The switches of quorel.exe for deployment tools (its exit codes then: app/exit_codes.h).
 #pragma once
 
 #include <string>
 
 namespace quorel {
-
-// Exit codes once a switch is given (without switches the window ends with 0 as ever).
-namespace exit_code {
-inline constexpr int kUpdated = 0;      // updated (or nothing needed), no restart needed
-inline constexpr int kFailed = 1603;    // an update failed, on any drive
-inline constexpr int kDeclined = 1602;  // the notice or a question was answered no
-inline constexpr int kAlreadyRunning = 1618;
-inline constexpr int kPackageUnusable = 1620;  // damaged, invalid, seal, no firmware
-inline constexpr int kBadSwitches = 1639;
-inline constexpr int kRestartStarted = 1641;
-inline constexpr int kNoDrive = 1642;  // no drive may be updated
-inline constexpr int kRestartNeeded = 3010;
-}  // namespace exit_code
 
 struct Switches {
   bool silent = false;  // /S or /quiet

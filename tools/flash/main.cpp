@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "app/quorel_main.h"
 #include "app/run_log.h"
 #include "app/texts.h"
@@ -37,15 +38,6 @@ extern char** environ;
 
 namespace quorel::flash_tool {
 namespace {
-
-// Exit codes, one per kind of outcome (documented in --help and the README).
-constexpr int kExitUpdated = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitPackage = 2;
-constexpr int kExitNoDrive = 3;
-constexpr int kExitFailed = 4;
-constexpr int kExitDeclined = 5;
-constexpr int kExitSignalBase = 128;
 
 constexpr char kUsage[] =
     "usage: quorel-flash [OPTIONS] FLASHER.exe\n"
@@ -147,12 +139,12 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
     const std::string arg = argv[i];
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
-      exitCode = kExitUpdated;
+      exitCode = flash_exit::kUpdated;
       return false;
     }
     if (arg == "--version") {
       std::printf("quorel-flash %s\n", QUOREL_VERSION_TEXT);
-      exitCode = kExitUpdated;
+      exitCode = flash_exit::kUpdated;
       return false;
     }
     if (arg == "--yes") {
@@ -171,31 +163,16 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
       options.flasher = arg;
     } else {
       std::fprintf(stderr, "quorel-flash: unexpected argument %s\n\n%s", arg.c_str(), kUsage);
-      exitCode = kExitUsage;
+      exitCode = flash_exit::kUsage;
       return false;
     }
   }
   if (options.flasher.empty()) {
     std::fputs(kUsage, stderr);
-    exitCode = kExitUsage;
+    exitCode = flash_exit::kUsage;
     return false;
   }
   return true;
-}
-
-// What the start-up or the update ended with, by the messages the window showed.
-int OutcomeOf(const TermView& view, const TQuorelMain& main) {
-  if (main.JobCount() > 0 && main.AllSucceeded()) return kExitUpdated;
-  for (const TermView::Shown& shown : view.Messages()) {
-    if (shown.answeredNo) return kExitDeclined;
-    const std::string& text = shown.text;
-    if (text.rfind(text::kInvalidPackage, 0) == 0 || text == text::kPackageDigestMismatch ||
-        text == text::kPackageSealUnreadable || text == text::kNoFirmware) {
-      return kExitPackage;
-    }
-    if (text.rfind(text::kNoMatch, 0) == 0) return kExitNoDrive;
-  }
-  return main.JobCount() > 0 ? kExitFailed : kExitNoDrive;
 }
 
 // The list line chosen for a manual update: the only updatable drive, or the user's choice.
@@ -263,12 +240,12 @@ int Run(const Options& options, RunLog& log) {
     file = pack::ReadWholeFile(options.flasher);
     if (options.dump) {
       std::fputs(pack::DumpBytes(file, options.flasher).c_str(), stdout);
-      return kExitUpdated;
+      return flash_exit::kUpdated;
     }
   } catch (const pack::PackError& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
     log.Line(text::kLogError + std::string(error.what()));
-    return kExitUsage;
+    return flash_exit::kUsage;
   }
   FlasherFile flasher;
   try {
@@ -276,7 +253,7 @@ int Run(const Options& options, RunLog& log) {
   } catch (const pack::PackError& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
     log.Line(text::kLogPackageRefused + std::string(error.what()));
-    return kExitPackage;
+    return flash_exit::kPackage;
   }
   file.clear();
 
@@ -344,23 +321,23 @@ int Run(const Options& options, RunLog& log) {
   runOptions.log = &log;
   TQuorelMain main(view, package, runOptions);
   if (!view.TerminateRequested() && main.Settings().AUTOMODE == 0 && !main.UpdateRunning()) {
-    if (g_signal != 0) return kExitSignalBase + g_signal;
+    if (g_signal != 0) return flash_exit::kSignalBase + g_signal;
     const int chosen = ChooseDrive(view, main, os, options);
-    if (chosen < 0) return g_signal != 0 ? kExitSignalBase + g_signal : kExitUsage;
+    if (chosen < 0) return g_signal != 0 ? flash_exit::kSignalBase + g_signal : flash_exit::kUsage;
     view.SelectDrive(chosen);
     main.cboDrivesChange();
-    if (!view.Enabled(Control::cmdUpdate)) {
+    if (view.Enabled(Control::cmdUpdate)) {
+      view.Say("It will be updated from " + view.Text(Control::lblOldFW) + " to " +
+               view.Text(Control::lblNewFW));
+    } else {
       view.Say(view.Text(Control::lblUpdateMsg));
-      return kExitNoDrive;
     }
-    view.Say("It will be updated from " + view.Text(Control::lblOldFW) + " to " +
-             view.Text(Control::lblNewFW));
-    main.cmdUpdateClick();
+    main.cmdUpdateClick();  // refuses a drive that may not be updated, with its own outcome
   }
   RunUpdate(main, view, dispatcher);
-  if (main.JobCount() == 0 && g_signal != 0) return kExitSignalBase + g_signal;
+  if (main.JobCount() == 0 && g_signal != 0) return flash_exit::kSignalBase + g_signal;
   if (std::exception_ptr error = main.TakeStartupError()) std::rethrow_exception(error);
-  return OutcomeOf(view, main);
+  return ExitCodeOf(FrontEnd::Flash, main.RunOutcome(), main.Restarted());
 }
 
 }  // namespace
@@ -370,7 +347,7 @@ int main(int argc, char** argv) {
   using namespace quorel;
   using namespace quorel::flash_tool;
   Options options;
-  int exitCode = kExitUsage;
+  int exitCode = flash_exit::kUsage;
   if (!ParseOptions(argc, argv, options, exitCode)) return exitCode;
 
   // Reported once; the run goes on without it.
@@ -390,7 +367,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
     log.Line(text::kLogError + std::string(error.what()));
-    exitCode = kExitFailed;
+    exitCode = flash_exit::kFailed;
   }
   char line[32];
   std::snprintf(line, sizeof line, text::kLogExitCode, exitCode);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/answering_view.h"
+#include "app/exit_codes.h"
 #include "app/quorel_main.h"
 #include "app/run_log.h"
 #include "app/switches.h"
@@ -64,33 +65,6 @@ std::string SystemText() {
                 static_cast<unsigned>(version.minorVersion),
                 version.platformId == VER_PLATFORM_WIN32_NT ? "NT" : "9x");
   return line;
-}
-
-// What a run with switches ends with.
-int ExitCodeOf(const TQuorelMain& main) {
-  switch (main.RunOutcome()) {
-    case Outcome::PackageUnusable:
-      return exit_code::kPackageUnusable;
-    case Outcome::NoDrive:
-      return exit_code::kNoDrive;
-    case Outcome::Declined:
-    case Outcome::Running:  // the window was closed without an update
-      return exit_code::kDeclined;
-    case Outcome::Failed:
-      return exit_code::kFailed;
-    case Outcome::NothingToDo:
-    case Outcome::Updated:
-      break;
-  }
-  switch (main.Restarted()) {
-    case RestartState::Started:
-      return exit_code::kRestartStarted;
-    case RestartState::NotDone:
-      return exit_code::kRestartNeeded;
-    case RestartState::NotAsked:
-      break;
-  }
-  return exit_code::kUpdated;
 }
 
 // The log and whether anything may be shown, for the whole run.
@@ -211,7 +185,9 @@ int Run(HINSTANCE instance, const RunContext& run) {
   logic = nullptr;
   // One error is shown: the first, which may come from the update that start-up began.
   std::exception_ptr error = main->TakeStartupError();
-  const int code = run.switches.any ? ExitCodeOf(*main) : 0;
+  const int code = run.switches.any ? ExitCodeOf(FrontEnd::WindowsSwitches, main->RunOutcome(),
+                                                 main->Restarted())
+                                    : 0;
   main.reset();
   if (!error) error = window.TakeError();
   if (error) std::rethrow_exception(error);
