@@ -19,4 +19,4 @@ else()
 endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," digestBytes "${digest}")
 
-file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include \"device/write_guard.h\"\n\nnamespace quorel {\n[[gnu::used]] extern const EmbeddedPartBlocks kEmbeddedPartBlocks = {\n    {\"QUOREL PARTBLKS\", ${kind}, {0, 0, 0},\n     {${digestBytes}},\n     ${bytes}},\n    {\n${body}\n}};\n}  // namespace quorel\n")
+file(WRITE ${OUT} "// Generated from ${IN}; do not edit.\n#include \"device/part_block_origin.h\"\n\nnamespace quorel {\n[[gnu::used]] extern const EmbeddedPartBlocks kEmbeddedPartBlocks = {\n    {\"QUOREL PARTBLKS\", ${kind}, {0, 0, 0},\n     {${digestBytes}},\n     ${bytes}},\n    {\n${body}\n}};\n}  // namespace quorel\n")

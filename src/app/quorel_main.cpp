@@ -9,7 +9,7 @@
 #include "app/run_log.h"
 #include "app/texts.h"
 #include "device/compat.h"
-#include "device/write_guard.h"
+#include "device/part_block_origin.h"
 #include "flash/part_table.h"
 #include "flash/sense_codes.h"
 #include "package/bytes.h"

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "device/atapi_device.h"
-#include "device/write_guard.h"
+#include "device/part_block_origin.h"
 
 namespace quorel {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "device/write_guard.h"
+#include "device/part_block_origin.h"
 
 namespace quorel {
 

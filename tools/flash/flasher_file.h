@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "device/write_guard.h"
+#include "device/part_block_origin.h"
 
 namespace quorel::flash_tool {
 

@@ -25,7 +25,7 @@
 #include "app/run_log.h"
 #include "app/texts.h"
 #include "description.h"
-#include "device/write_guard.h"
+#include "device/part_block_origin.h"
 #include "drive_guard.h"
 #include "flasher_file.h"
 #include "pack.h"

@@ -1,4 +1,4 @@
-#include "device/write_guard.h"
+#include "device/part_block_origin.h"
 
 #include <cstring>
 

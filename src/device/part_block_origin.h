@@ -1,6 +1,6 @@
-// Which drives this build may write. The part blocks a build carries come from one of three
-// origins; only the drive maker's file may reach a real drive, since a drive that programs a
-// made-up part block may not start again.
+// Where the build's part blocks came from, and so which drives it may write. They come from one
+// of three origins; only the drive maker's file may reach a real drive, since a drive that
+// programs a made-up part block may not start again.
 #pragma once
 
 #include <cstddef>
