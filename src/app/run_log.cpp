@@ -1,8 +1,11 @@
 #include "app/run_log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include "app/texts.h"
 
 namespace quorel {
 
@@ -18,6 +21,19 @@ bool RunLog::Open(const std::string& path) {
   file_ = std::fopen(path.c_str(), "a");
   if (file_ == nullptr) Fail("cannot be opened");
   return file_ != nullptr;
+}
+
+void RunLog::Header(const char* program, const char* version, const std::string& commandLine) {
+  char line[64];
+  std::snprintf(line, sizeof line, text::kLogProgram, program, version);
+  Line(line);
+  Line(text::kLogCommandLine + commandLine);
+}
+
+void RunLog::Footer(int exitCode) {
+  char line[32];
+  std::snprintf(line, sizeof line, text::kLogExitCode, exitCode);
+  Line(line);
 }
 
 void RunLog::Line(const std::string& text) {

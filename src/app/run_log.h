@@ -26,6 +26,10 @@ class RunLog {
   // Appends one line; a line break inside it becomes a blank. Does nothing without an open file
   // or after a failed write, which is reported once.
   void Line(const std::string& text);
+  // The front ends' first and last lines: the program and its version, the command line; the
+  // exit code.
+  void Header(const char* program, const char* version, const std::string& commandLine);
+  void Footer(int exitCode);
 
  private:
   void Fail(const char* what);

@@ -355,12 +355,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorel-flash: %s\n", message.c_str());
   });
   if (!options.log.empty() && log.Open(options.log)) {
-    char line[64];
-    std::snprintf(line, sizeof line, text::kLogProgram, "quorel-flash", QUOREL_VERSION_TEXT);
-    log.Line(line);
-    std::string command = text::kLogCommandLine;
+    std::string command;
     for (int i = 1; i < argc; ++i) command += (i > 1 ? " " : "") + std::string(argv[i]);
-    log.Line(command);
+    log.Header("quorel-flash", QUOREL_VERSION_TEXT, command);
   }
   try {
     exitCode = Run(options, log);
@@ -369,8 +366,6 @@ int main(int argc, char** argv) {
     log.Line(text::kLogError + std::string(error.what()));
     exitCode = flash_exit::kFailed;
   }
-  char line[32];
-  std::snprintf(line, sizeof line, text::kLogExitCode, exitCode);
-  log.Line(line);
+  log.Footer(exitCode);
   return exitCode;
 }

@@ -221,12 +221,7 @@ int RunWithSwitches(HINSTANCE instance, const char* commandLine) {
     logFailure = message;
   });
   if (!switches.logPath.empty() && log.Open(switches.logPath)) run.log = &log;
-  if (run.log != nullptr) {
-    char line[64];
-    std::snprintf(line, sizeof line, text::kLogProgram, "quorel.exe", QUOREL_VERSION_TEXT);
-    log.Line(line);
-    log.Line(text::kLogCommandLine + std::string(commandLine));
-  }
+  if (run.log != nullptr) log.Header("quorel.exe", QUOREL_VERSION_TEXT, commandLine);
   if (!logFailure.empty() && !switches.silent) {
     MessageBoxA(nullptr, logFailure.c_str(), text::kCaptionWarning, MB_OK | MB_ICONWARNING);
     logFailure.clear();
@@ -242,11 +237,7 @@ int RunWithSwitches(HINSTANCE instance, const char* commandLine) {
     ShowException(run, "");
     code = switches.any ? exit_code::kFailed : 1;
   }
-  if (run.log != nullptr) {
-    char line[32];
-    std::snprintf(line, sizeof line, text::kLogExitCode, code);
-    log.Line(line);
-  }
+  if (run.log != nullptr) log.Footer(code);
   if (!logFailure.empty() && !switches.silent) {
     MessageBoxA(nullptr, logFailure.c_str(), text::kCaptionWarning, MB_OK | MB_ICONWARNING);
   }
