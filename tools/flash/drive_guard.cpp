@@ -106,6 +106,12 @@ MediaPollPause::MediaPollPause(const std::string& devicePath, const std::string&
             " cannot be read (" + std::strerror(errno) + ").";
     return;
   }
+  // Every write makes the kernel check the drive at once, sending its own commands: none when
+  // the poll is off already.
+  if (old == "0") {
+    note_ = "The media poll of " + devicePath + " is off already.";
+    return;
+  }
   if (!WriteAttribute(attribute_, "0")) {
     note_ = "The media poll of " + devicePath + " was left on: " + attribute_ +
             " cannot be written (" + std::strerror(errno) + "). A reset's unit attention may be" +

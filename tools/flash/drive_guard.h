@@ -42,7 +42,6 @@ class MediaPollPause {
   MediaPollPause(const MediaPollPause&) = delete;
   MediaPollPause& operator=(const MediaPollPause&) = delete;
 
-  bool paused() const { return !oldValue_.empty(); }
   // One line for the log: what was done, or why it could not be.
   const std::string& note() const { return note_; }
 

@@ -1,0 +1,76 @@
+#include "options.h"
+
+#include <cstdio>
+
+#include "app/exit_codes.h"
+
+namespace quorel::flash_tool {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quorel-flash [OPTIONS] FLASHER.exe\n"
+    "\n"
+    "Updates a drive with the firmware package that the packed flasher FLASHER.exe carries,\n"
+    "through the kernel's SCSI pass-through. Writing needs root (CAP_SYS_RAWIO).\n"
+    "\n"
+    "  --drive /dev/srN  update this drive (repeat for several); default: every optical drive\n"
+    "  --yes             answer yes to the package's questions (unattended use)\n"
+    "  --reboot          restart the computer if the package asks for it, without asking\n"
+    "  --force           also update a drive that already has the new firmware, without asking\n"
+    "  --log PATH        append a log of the run to PATH\n"
+    "  --dump            show what the flasher carries, as quorel-pack --dump does\n"
+    "  --version         show the version\n"
+    "  --help            show this text\n"
+    "\n"
+    "Exit codes: 0 updated; 1 usage or unreadable file; 2 the package cannot be used (damaged,\n"
+    "invalid, not a flasher); 3 no drive may be updated; 4 the update failed or the drives could\n"
+    "not be listed; 5 a question was answered no; 128+N ended by signal N before any drive was\n"
+    "written.\n"
+    "\n"
+    "A drive is held for the run (a lock file per device, and the kernel's exclusive open where\n"
+    "it grants one): a second run leaves a drive the first holds alone and says it is busy.\n";
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      exitCode = flash_exit::kUpdated;
+      return false;
+    }
+    if (arg == "--version") {
+      std::printf("quorel-flash %s\n", QUOREL_VERSION_TEXT);
+      exitCode = flash_exit::kUpdated;
+      return false;
+    }
+    if (arg == "--yes") {
+      options.yes = true;
+    } else if (arg == "--reboot") {
+      options.reboot = true;
+    } else if (arg == "--dump") {
+      options.dump = true;
+    } else if (arg == "--force") {
+      options.force = true;
+    } else if (arg == "--log" && i + 1 < argc) {
+      options.log = argv[++i];
+    } else if (arg == "--drive" && i + 1 < argc) {
+      options.drives.push_back(argv[++i]);
+    } else if (arg.rfind("-", 0) != 0 && options.flasher.empty()) {
+      options.flasher = arg;
+    } else {
+      std::fprintf(stderr, "quorel-flash: unexpected argument %s\n\n%s", arg.c_str(), kUsage);
+      exitCode = flash_exit::kUsage;
+      return false;
+    }
+  }
+  if (options.flasher.empty()) {
+    std::fputs(kUsage, stderr);
+    exitCode = flash_exit::kUsage;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quorel::flash_tool
