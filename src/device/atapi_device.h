@@ -1,11 +1,13 @@
 // AtapiDevice: the drive engine, one object per use of a drive. The list engine scans the
 // machine at start-up; one further engine without a scan serves each drive being updated.
 //
-// Its methods live in four places:
-//   device/transport.cpp   the command transport (ASPI manager or SCSI pass-through)
-//   device/discovery.cpp   construction, discovery, the device list and addressing
-//   flash/commands.cpp     the drive command set, readiness and tray procedures
-//   flash/download.cpp     the firmware download procedure
+// Its methods live in these places:
+//   device/transport.cpp       the choice of transport, SendCommand and the SCSI pass-through
+//   device/aspi_transport.cpp  the ASPI manager: loading it and its side of SendCommand
+//   device/discovery.cpp       construction, discovery, the device list and addressing
+//   device/drive_letters.cpp   discovery through the drive letters
+//   flash/commands.cpp         the drive command set, readiness and tray procedures
+//   flash/download.cpp         the firmware download procedure
 // Methods return booleans and leave the last-command record; they raise nothing and show
 // nothing (the ASPI loader's messages aside).
 #pragma once

@@ -24,6 +24,7 @@ package: "Flash Program for TARN-EX DVDRW QVX-270T", new revision KM0P, sealed, 
 transport: SCSI pass-through
 drive ADDRESS (D:): "TARN-EX DVDRW QVX-270T" revision KM01: may be updated to KM0P
 notice: answered yes
+The media poll of $node is off already.
 drive ADDRESS (D:): update started, KM01 to KM0P
 drive ADDRESS (D:): update succeeded
 drive ADDRESS (D:): revision now KM0P
