@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/scsi_structs.h"
-#include "scenario.h"
+#include "sim/scenario.h"
 
 namespace quorel::e2e {
 namespace {

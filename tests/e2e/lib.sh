@@ -1,135 +1,13 @@
 # shellcheck shell=bash
-# Helpers of the end-to-end scenarios; sourced by run-all, scripts/demo and scripts/screenshots.
-# Expects: E2E_ROOT (repository), E2E_WORK (scratch directory), E2E_WIN32 (Windows build),
-# E2E_PACK (quorel-pack).
+# The host's binding of the test cases (tests/cases/lib.sh, sourced first): quorel.exe under Wine
+# against the test ASPI manager, whose simulated drives log every command with the thread that
+# sent it. Sourced by run-all, scripts/demo and scripts/screenshots.
 
-# shellcheck disable=SC2034  # the texts at the end are used by the scenario scripts
-
-e2e_log() { printf '%s\n' "$*" >&2; }
-
-# ---- Packages ----
-
-# make_package NAME [KEY=VALUE ...]: the shipped description with some settings changed, packed
-# into $E2E_WORK/pkg/NAME.exe. The template is $E2E_TEMPLATE, by default the win32 build's
-# quorel.exe, which carries the placeholder part blocks: such a flasher is a demo that updates
-# only the simulated drive, packed with --demo. E2E_DEMO set to empty packs without it.
-make_package() {
-  local name=$1
-  shift
-  local dir=$E2E_WORK/pkg
-  mkdir -p "$dir"
-  if [ ! -f "$dir/demo-fw.bin" ]; then
-    "$E2E_PACK" --make-demo-image KM0P "$dir/demo-fw.bin" >/dev/null
-  fi
-  local ini=$dir/$name.ini
-  cp "$E2E_ROOT/examples/qvx270t.ini" "$ini"
-  local setting key value
-  for setting in "$@"; do
-    key=${setting%%=*}
-    value=${setting#*=}
-    grep -Eq "^[[:space:]]*${key}[[:space:]]*=" "$ini" || {
-      e2e_log "make_package: no setting $key"
-      return 1
-    }
-    sed -i -E "s/^[[:space:]]*${key}[[:space:]]*=.*/$key = $value/" "$ini"
-  done
-  local demo=()
-  [ -z "${E2E_DEMO-1}" ] || demo=(--demo)
-  "$E2E_PACK" "${demo[@]}" "${E2E_TEMPLATE:-$E2E_WIN32/src/app/win32/quorel.exe}" "$ini" \
-    "$dir/$name.exe" >"$dir/$name.pack.log" 2>&1 || {
-    e2e_log "make_package: quorel-pack refused $name:"
-    cat "$dir/$name.pack.log" >&2
-    return 1
-  }
-}
-
-# use_package NAME [KEY=VALUE ...]: make_package, then install_flasher of the result.
-use_package() {
-  make_package "$@" && install_flasher "$E2E_WORK/pkg/$1.exe"
-}
-
-# use_patched_package OLD NEW: the shipped package with the byte string OLD of its block replaced
-# by NEW, installed; for packages that the packaging tool rightly refuses to make, and so
-# unsealed, as another tool would leave them.
-use_patched_package() {
-  make_package shipped || return 1
-  cp "$E2E_WORK/pkg/shipped.exe" "$SCN_DIR/patched.exe"
-  patch_block "$SCN_DIR/patched.exe" "$1" "$2" || {
-    fail "cannot patch $1 into $2"
-    return 1
-  }
-  clear_seal "$SCN_DIR/patched.exe" || {
-    fail "cannot clear the seal of the patched package"
-    return 1
-  }
-  install_flasher "$SCN_DIR/patched.exe"
-}
-
-# patch_block FILE OLD NEW: replaces the byte string OLD, which must occur exactly once in FILE,
-# by NEW of the same length; for packages that the packaging tool rightly refuses to make.
-patch_block() {
-  perl -e '
-    my ($file, $old, $new) = @ARGV;
-    die "patch_block: lengths differ\n" unless length($old) == length($new);
-    open(my $in, "<:raw", $file) or die "$file: $!\n";
-    local $/; my $data = <$in>; close $in;
-    my @at; my $pos = -1;
-    while (($pos = index($data, $old, $pos + 1)) >= 0) { push @at, $pos; }
-    die "$file: \"$old\" found " . scalar(@at) . " times\n" unless @at == 1;
-    substr($data, $at[0], length($new)) = $new;
-    open(my $out, ">:raw", $file) or die "$file: $!\n";
-    print $out $data; close $out;' "$1" "$2" "$3"
-}
-
-# seal_line FILE: the seal of a packed file as quorel-pack --dump reads it ("sealed, digest
-# verified", "sealed, DIGEST MISMATCH", "unsealed", ...).
-seal_line() {
-  "$E2E_PACK" --dump "$1" | sed -n -E 's/^; ((un)?sealed.*|seal record.*)$/\1/p'
-}
-
-# flip_block_byte FILE OFFSET: inverts the lowest bit of the byte at OFFSET of FILE's package
-# block, as a damaged copy would.
-flip_block_byte() {
-  local block
-  block=$("$E2E_PACK" --dump "$1" | sed -n 's/^; package block of .* at file offset \([0-9]*\)$/\1/p')
-  [ -n "$block" ] || return 1
-  perl -e '
-    my ($file, $at) = @ARGV;
-    open(my $f, "+<:raw", $file) or die "$file: $!\n";
-    seek($f, $at, 0) or die; read($f, my $byte, 1) == 1 or die "$file: no byte at $at\n";
-    seek($f, $at, 0) or die; print $f chr(ord($byte) ^ 1); close $f or die;' "$1" $((block + $2))
-}
-
-# clear_seal FILE: sets FILE's seal record to "unsealed" (format version and digest zero), as a
-# packing tool that knows no seal leaves it.
-clear_seal() {
-  perl -e '
-    my ($file) = @ARGV;
-    my $marker = "QUOREL:SEAL:REC\0";
-    open(my $in, "<:raw", $file) or die "$file: $!\n";
-    local $/; my $data = <$in>; close $in;
-    my @at; my $pos = -1;
-    while (($pos = index($data, $marker, $pos + 1)) >= 0) { push @at, $pos; }
-    die "$file: seal record found " . scalar(@at) . " times\n" unless @at == 1;
-    substr($data, $at[0] + 16, 36) = "\0" x 36;
-    open(my $out, ">:raw", $file) or die "$file: $!\n";
-    print $out $data; close $out;' "$1"
-}
+# shellcheck source=../cases/lib.sh
+source "$E2E_ROOT/tests/cases/lib.sh"
+export CASE_BINDING=tests/e2e/lib.sh
 
 # ---- Prefixes ----
-
-# Time limits of the Wine set-up steps, which could otherwise hang a run.
-E2E_BOOT_LIMIT=${E2E_BOOT_LIMIT:-240}  # seconds
-E2E_STEP_LIMIT=${E2E_STEP_LIMIT:-60}
-
-# wine_idle: waits until the current prefix's wineserver has ended (registry written back).
-wine_idle() {
-  timeout -k 5 "$E2E_STEP_LIMIT" wineserver -w || {
-    e2e_log "wineserver of $WINEPREFIX did not end; killing it"
-    wineserver -k 2>/dev/null
-    return 1
-  }
-}
 
 # make_base_prefix DIR: a 32-bit prefix with the test ASPI manager in its system directory, the
 # window driver in C:\quorel, and the relay trace limited to the restart request.
@@ -157,14 +35,6 @@ make_base_prefix() {
   )
 }
 
-# wine_reg ARGS...: the registry tool of the current prefix.
-wine_reg() {
-  timeout -k 5 "$E2E_STEP_LIMIT" wine reg "$@" </dev/null >/dev/null 2>&1 || {
-    e2e_log "wine reg $* failed"
-    return 1
-  }
-}
-
 # use_prefix BASE DIR: a fresh copy of the base prefix for one scenario; exports WINEPREFIX.
 use_prefix() {
   rm -rf "$2"
@@ -172,23 +42,7 @@ use_prefix() {
   export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all
 }
 
-# set_windows_version win98|winxp|...: what GetVersionExA reports in the current prefix.
-set_windows_version() {
-  wine_reg add 'HKCU\Software\Wine' /v Version /d "$1" /f && wine_idle ||
-    fail "cannot set the Windows version $1"
-}
-
-# ---- The program ----
-
-# install_flasher EXE: the packed program as C:\quorel\quorel.exe of the current prefix.
-install_flasher() {
-  cp "$1" "$WINEPREFIX/drive_c/quorel/quorel.exe"
-}
-
-# sim_scenario: the simulated machine (scenario file format, from stdin) for the next runs.
-sim_scenario() {
-  cat >"$SCN_DIR/machine.ini"
-}
+# ---- The program and its drives ----
 
 # start_quorel [WINEDEBUG [ARGS...]]: runs C:\quorel\quorel.exe ARGS in the background against
 # the simulated machine; QUOREL_PID is its wine process. Output goes to quorel.out. With DRV_DESKTOP set, the
@@ -212,216 +66,27 @@ start_quorel() {
   QUOREL_PID=$!
 }
 
-# expect_unseen SECONDS: the program started last shows no window and no dialog at any time
-# until it has ended (SECONDS at most); then as wait_quorel.
-expect_unseen() {
-  drv unseen "$1" "Z:$SCN_DIR/quorel.ended" >/dev/null ||
-    fail "a silent run: $(tail -1 "$SCN_DIR/transcript")"
-  wait_quorel 30 || fail "the program did not end"
-}
+# drives_ready: the test ASPI manager reads machine.ini when the program loads it.
+drives_ready() { :; }
 
-# wait_quorel SECONDS: waits for the program started last to end; false on time-out. Its exit
-# status (the program's exit code modulo 256) is then in QUOREL_STATUS.
-wait_quorel() {
-  local limit=$(($(date +%s) + $1))
-  while kill -0 "$QUOREL_PID" 2>/dev/null; do
-    [ "$(date +%s)" -lt "$limit" ] || return 1
-    sleep 0.2
-  done
-  QUOREL_STATUS=0
-  wait "$QUOREL_PID" 2>/dev/null || QUOREL_STATUS=$?
-}
-
-# drv ARGS...: the window driver; its output also goes to the scenario's transcript.
-drv() {
-  local out status
-  out=$(wine 'C:\quorel\quorel-uidriver.exe' ${DRV_DESKTOP:+--desktop "$DRV_DESKTOP"} "$@" \
-    2>>"$SCN_DIR/driver.err" | tr -d '\r')
-  status=${PIPESTATUS[0]}
-  printf '%s\n' "$out" >>"$SCN_DIR/transcript"
-  printf '%s\n' "$out"
-  return "$status"
-}
-
-# ---- Checks ----
-
-fail() {
-  printf '    %s\n' "$*" >>"$SCN_DIR/failures"
-}
-
-expect_eq() {  # ACTUAL EXPECTED WHAT
-  [ "$1" == "$2" ] || fail "$3: got [$1], want [$2]"
-}
-
-# expect_dialog CAPTION ICON TEXT [SECONDS]: the next message dialog, TEXT in the driver's
-# escaped form (\n for a line feed); ICON followed by E2E_ICON_MARK where that is set.
-expect_dialog() {
-  local out
-  if ! out=$(drv wait-dialog "${4:-60}"); then
-    fail "no dialog \"$3\": $(printf '%s' "$out" | tail -1)"
-    return 1
-  fi
-  expect_eq "$(sed -n 's/^DIALOG caption=\(.*\) icon=.*/\1/p' <<<"$out")" "$1" "dialog caption"
-  expect_eq "$(sed -n 's/^DIALOG .* icon=\(.*\)$/\1/p' <<<"$out")" "$2${E2E_ICON_MARK:-}" "dialog icon"
-  expect_eq "$(sed -n 's/^TEXT //p' <<<"$out")" "$3" "dialog text"
-}
-
-answer() {  # yes|no|ok
-  drv answer "$1" >/dev/null || fail "could not answer $1"
-}
-
-click() {  # BUTTON: Update or Close
-  drv click "$1" >/dev/null || fail "cannot click $1"
-}
-
-control_text() {  # NAME
-  drv text "$1" | sed -n 's/^TEXT //p'
-}
-
-expect_text() {  # NAME EXPECTED
-  expect_eq "$(control_text "$1")" "$2" "$1"
-}
-
-# control_field NAME FIELD [CONTROLS]: a field (enabled, visible, ink, ..., text last) of the
-# control's CONTROL line, from the output of "drv controls" when given, else read now.
-control_field() {
-  local controls=${3-$(drv controls)}
-  if [ "$2" == text ]; then
-    sed -n "s/^CONTROL name=$1 .* text=//p" <<<"$controls"
-  else
-    sed -n "s/^CONTROL name=$1 .* $2=\([^ ]*\).*/\1/p" <<<"$controls"
-  fi
-}
-
-expect_exit() {  # SECONDS
-  wait_quorel "${1:-30}" || fail "the program did not end"
-}
-
-# ---- The simulated machine's log ----
-
-# exec_lines [DRIVE]: the commands executed, optionally for one drive number.
-exec_lines() {
-  if [ -n "${1:-}" ]; then
-    grep "^EXEC .* drive=$1 " "$SCN_DIR/sim.log" 2>/dev/null || true
-  else
-    grep '^EXEC ' "$SCN_DIR/sim.log" 2>/dev/null || true
-  fi
-}
-
-field() {  # NAME: the value of NAME=... on each input line
-  sed -n "s/.* $1=\([^ ]*\).*/\1/p"
-}
-
-# expect_untouched: the program did not call the ASPI manager at all.
-expect_untouched() {
-  [ ! -s "$SCN_DIR/sim.log" ] || fail "the ASPI manager was used: $(head -3 "$SCN_DIR/sim.log" | tr '\n' '|')"
-}
-
-# writes_to [DRIVE]: number of WRITE BUFFER commands the drive (or all drives) received.
-writes_to() {
-  exec_lines "${1:-}" | field cdb | grep -c '^3B' || true
-}
-
-# expect_nothing_written: no drive received a WRITE BUFFER, and none was programmed.
-expect_nothing_written() {
-  expect_eq "$(writes_to)" 0 "WRITE BUFFER commands"
-  expect_eq "$(count_log '^PROGRAM ')" 0 "drives programmed"
-}
-
-# download_stream DRIVE: "cdb dir len" of each command the drive received, from the first to the
-# last command of its download's worker thread (the thread that sent it its first WRITE BUFFER),
-# whichever thread sent them; so a command of another thread in between shows too.
-download_stream() {
-  local tid
-  tid=$(exec_lines "$1" | grep ' cdb=3B' | head -1 | field tid)
-  [ -n "$tid" ] || return 0
-  exec_lines "$1" | awk -v tid="$tid" '{
+# program_lines DRIVE: "tid cdb dir len t hash cdblen" of each command the drive received; on the
+# host every command is the program's.
+program_lines() {
+  exec_lines "$1" | awk '{
       for (i = 1; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
-      line[++n] = v["cdb"] " " v["dir"] " " v["len"]
-      if (v["tid"] == tid) { if (!first) first = n; last = n }
-    } END { for (i = first; i <= last; ++i) print line[i] }'
+      print v["tid"], v["cdb"], v["dir"], v["len"], v["t"], v["hash"], v["cdblen"]
+    }'
 }
 
-# expected_download CONTROL PARTBLOCK_LENGTH [FAILED]: the download of the 1 MiB image to a drive
-# that is not becoming ready (one TEST UNIT READY, then one more) and whose part block goes out
-# with control 7Fh: each block written and read back, then the whole image read back once more,
-# then the final command, whose control is CONTROL. FAILED attempts whose flash part identity read
-# failed come first.
-expected_download() {
-  local attempt
-  for ((attempt = 0; attempt <= ${3:-0}; ++attempt)); do
-    printf '000000000000000000000000 none 0\n%.0s' 1 2
-    printf '1B0000000000000000000000 none 0\n'
-    printf 'DF1100000000000000000000 in 128\n'
-  done
-  printf '3B0501000000%06X7F0000 out %d\n' "$2" "$2"
-  local n
-  for ((n = 0; n < 64; ++n)); do
-    printf '3B0501%06X004000000000 out 16384\n' $((n * 16384))
-    printf '3C0101%06X004000000000 in 16384\n' $((n * 16384))
-  done
-  for ((n = 0; n < 64; ++n)); do
-    printf '3C0101%06X004000000000 in 16384\n' $((n * 16384))
-  done
-  printf '3B0501000000000000%s0000 none 0\n' "$1"
+# check_cdb_lengths DRIVE: the test ASPI manager sees the CDB length the program gave.
+check_cdb_lengths() {
+  expect_eq "$(program_lines "$1" | awk '$7 != 12' | wc -l)" 0 \
+    "drive $1: commands with a CDB length other than 12"
 }
 
-# check_download DRIVE CONTROL PARTBLOCK_LENGTH [FAILED]: the drive's download is exactly the
-# expected command stream (see expected_download), every CDB the drive received had 12 bytes, the
-# download waited a second before the whole read-back pass, and the bytes the drive was sent are
-# the packaged image.
-check_download() {
-  if ! diff <(download_stream "$1") <(expected_download "$2" "$3" "${4:-0}") >"$SCN_DIR/stream$1.diff"; then
-    fail "drive $1: command stream differs from the download sequence (stream$1.diff):"
-    head -6 "$SCN_DIR/stream$1.diff" | while IFS= read -r line; do fail "  $line"; done
-  fi
-  expect_eq "$(exec_lines "$1" | grep -vc ' cdblen=12 ')" 0 "drive $1: commands with a CDB length other than 12"
-  local read_at pass_at
-  read_at=$(exec_lines "$1" | grep ' cdb=3C0101' | sed -n 64p | field t)
-  pass_at=$(exec_lines "$1" | grep ' cdb=3C0101' | sed -n 65p | field t)
-  [ -n "$read_at" ] && [ -n "$pass_at" ] && [ $((pass_at - read_at)) -ge 1000 ] ||
-    fail "drive $1: whole read-back from ${pass_at:-?} ms, last block read back at ${read_at:-?} ms: no second between"
-  local want got
-  want=$(drv fnv1a "Z:$E2E_WORK/pkg/demo-fw.bin" 16384)
-  got=$(exec_lines "$1" | grep ' cdb=3B0501[0-9A-F]\{6\}004000' | field hash)
-  expect_eq "$(tr 'a-f\n' 'A-F ' <<<"$got")" "$(tr 'a-f\n' 'A-F ' <<<"$want")" \
-    "drive $1: hashes of the 64 blocks written"
-  cmp -s "$SCN_DIR/sim.log.drive$1.bin" "$E2E_WORK/pkg/demo-fw.bin" ||
-    fail "drive $1: the programmed image is not the packaged image"
-}
-
-# ---- Texts the scenarios expect, in the driver's escaped form ----
-
-NOTICE='This flash utility only supports TARN-EX DVDRW QVX-270T drive.\n\nNOTICE : \n\n1> Please REMOVE disc and close all applications before running this utility !\n2> Don'"'"'t turn off the system while flash is in progress. \n\nDo you wish to continue ?'
-NO_MATCH='No matched drive detected !\nThis utility is only for TARN-EX DVDRW QVX-270T drive.\n\nDetected drives :\n'
-SUCCESS='Firmware has been updated successfully !'
-FAILURE='Unable to flash firmware. Please contact with your vendor !'
-DAMAGED_PACKAGE='The firmware package carried in this program is damaged (its checksum does not match). Download the update again.'
-PLACEHOLDER_REFUSED='\n\nNothing was sent to the drive: this program carries placeholder part blocks, not the drive maker'"'"'s data, and updates only the simulated test drive.'
-WILL_BE_UPDATED='It will be updated from             to'
-NOT_ALLOWED='This drive is not allowed to be updated.'
-NAVY=000080
-MAROON=800000
-BLACK=000000
-
-# drive_line ADAPTER PATH TARGET LUN ROOT IDENT REVISION: a line of the drive list.
-drive_line() {
-  printf '%2d-%d-%d-%d %.2s%24s %4s' "$@"
-}
-
-# start_ready_window: accepts the start-up notice and waits for the window.
-start_ready_window() {
-  expect_dialog Warning exclamation "$NOTICE" || return 1
-  answer yes
-  drv wait-window 30 >/dev/null || {
-    fail "the main window did not appear"
-    return 1
-  }
-}
-
-# count_log REGEX: lines of the simulator's log that match (0 when there is no log).
-count_log() {
-  if [ -f "$SCN_DIR/sim.log" ]; then grep -c "$1" "$SCN_DIR/sim.log"; else echo 0; fi
+# fnv1a FILE [BLOCK]: FNV-1a 64 of FILE, or of each BLOCK bytes of it, as the drives hash.
+fnv1a() {
+  drv fnv1a "Z:$1" ${2:+"$2"}
 }
 
 # ---- Screenshots ----

@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "log_text.h"
+#include "sim/log_text.h"
 #include "platform/scsi_structs.h"
-#include "scenario.h"
+#include "sim/scenario.h"
 #include "sim/aspi_manager.h"
 
 using quorel::SRB_ExecSCSICmd;

@@ -1,5 +1,5 @@
 // Simulated drives behind the kernel's SCSI target: serves the TCMU devices of a guest from their
-// UIO command rings, each device one simulated drive of a scenario file (tests/e2e/scenario.h).
+// UIO command rings, each device one simulated drive of a scenario file (tests/sim/scenario.h).
 //
 //   quorel-tcmu-drive SCENARIO LOG READY   serves every TCMU device whose configuration string
 //                                          is "quorel/N" as [driveN] of SCENARIO; writes READY
@@ -35,8 +35,8 @@
 #include <thread>
 #include <vector>
 
-#include "log_text.h"
-#include "scenario.h"
+#include "sim/log_text.h"
+#include "sim/scenario.h"
 #include "tcmu_ring.h"
 
 namespace fs = std::filesystem;
