@@ -17,6 +17,7 @@ constexpr Row kRows[] = {
     {Outcome::DriveNotAllowed, exit_code::kNoDrive, flash_exit::kNoDrive},
     {Outcome::Declined, exit_code::kDeclined, flash_exit::kDeclined},
     {Outcome::NothingToDo, exit_code::kUpdated, flash_exit::kUpdated},
+    {Outcome::UpdateApplies, exit_code::kUpdateApplies, flash_exit::kUpdateApplies},
     {Outcome::Updated, exit_code::kUpdated, flash_exit::kUpdated},
     {Outcome::Failed, exit_code::kFailed, flash_exit::kFailed},
 };
@@ -28,12 +29,12 @@ int ExitCodeOf(FrontEnd frontEnd, Outcome outcome, RestartState restart) {
   for (const Row& row : kRows) {
     if (row.outcome == outcome) code = frontEnd == FrontEnd::Flash ? row.flash : row.windows;
   }
-  // The installer codes also say whether the package's restart was done.
-  if (frontEnd == FrontEnd::WindowsSwitches && code == exit_code::kUpdated) {
-    if (restart == RestartState::Started) return exit_code::kRestartStarted;
-    if (restart == RestartState::NotDone) return exit_code::kRestartNeeded;
+  // Both also say whether the package's restart was done.
+  if (outcome != Outcome::Updated || restart == RestartState::NotAsked) return code;
+  if (frontEnd == FrontEnd::Flash) {
+    return restart == RestartState::NotDone ? flash_exit::kRestartNeeded : code;
   }
-  return code;
+  return restart == RestartState::Started ? exit_code::kRestartStarted : exit_code::kRestartNeeded;
 }
 
 }  // namespace quorel

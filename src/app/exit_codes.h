@@ -18,6 +18,7 @@ inline constexpr int kBadSwitches = 1639;
 inline constexpr int kRestartStarted = 1641;
 inline constexpr int kNoDrive = 1642;  // no drive may be updated
 inline constexpr int kRestartNeeded = 3010;
+inline constexpr int kUpdateApplies = 100;  // a check: at least one drive would be updated
 }  // namespace exit_code
 
 namespace flash_exit {
@@ -27,7 +28,10 @@ inline constexpr int kPackage = 2;  // the package cannot be used
 inline constexpr int kNoDrive = 3;  // no drive may be updated
 inline constexpr int kFailed = 4;   // the update failed, or the drives could not be listed
 inline constexpr int kDeclined = 5;
-inline constexpr int kSignalBase = 128;  // ended by signal N before any drive was written
+inline constexpr int kBusy = 6;             // every drive is busy with another run: try again later
+inline constexpr int kRestartNeeded = 7;    // updated; the package asks for a restart not done
+inline constexpr int kUpdateApplies = 100;  // a check: at least one drive would be updated
+inline constexpr int kSignalBase = 128;     // ended by signal N before any drive was written
 }  // namespace flash_exit
 
 enum class FrontEnd : uint8_t { WindowsSwitches, Flash };

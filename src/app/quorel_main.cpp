@@ -90,6 +90,14 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package, const RunOp
   // An exception that leaves start-up leaves no destructor to run: the list engine goes here.
   OnUnwind releaseDrives([this] { FormDestroy(); });
   if (!DriveStartup()) return;
+  if (options.check) {
+    outcome = CheckOutcome();
+    Note(outcome == Outcome::UpdateApplies ? text::kLogCheckApplies
+         : outcome == Outcome::Failed      ? text::kLogCheckUnread
+                                           : text::kLogCheckNothing);
+    view.Terminate();
+    return;
+  }
   if (settings.WARNING == 1 && !ConfirmNotice()) {
     outcome = Outcome::Declined;
     view.Terminate();
@@ -106,9 +114,9 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package, const RunOp
       view.Terminate();
     }
     // Unattended, with nothing left to write: the run ends here.
-    if (Unattended() && !UpdateRunning() && outcome == Outcome::Running) {
+    if (KeepUpToDate() && !UpdateRunning() && outcome == Outcome::Running) {
       outcome = Outcome::NothingToDo;
-      view.Terminate();
+      if (Unattended()) view.Terminate();
     }
   }
 }
@@ -153,6 +161,7 @@ bool TQuorelMain::DriveStartup() {
   for (unsigned i = 0; i < listEngine->DeviceCount(); ++i) {
     if (PresentAndUpdatable(listEngine->GetEntry(i))) ++updatable;
   }
+  if (updatable == 0 && options.check) return true;  // the check's verdict: nothing to do
   if (updatable == 0) {
     outcome = Outcome::NoDrive;
     Note(text::kLogNoDrive);
@@ -304,6 +313,22 @@ void TQuorelMain::FormDestroy() {
 void TQuorelMain::SetProgressPosition(int position) {
   progressPosition = position;
   view.SetProgressPosition(position);
+}
+
+Outcome TQuorelMain::CheckOutcome() const {
+  bool applies = false;
+  for (unsigned i = 0; listEngine != nullptr && i < listEngine->DeviceCount(); ++i) {
+    const DeviceEntry* entry = listEngine->GetEntry(i);
+    if (entry == nullptr || entry->present != 1) continue;
+    // A drive that answered no INQUIRY cannot be judged: the check says so instead of guessing.
+    if (FixedFieldText(entry->identText).find_first_not_of(' ') == std::string::npos) {
+      return Outcome::Failed;
+    }
+    if (PresentAndUpdatable(entry) && (options.force || !CarriesNewRevision(*entry, package))) {
+      applies = true;
+    }
+  }
+  return applies ? Outcome::UpdateApplies : Outcome::NothingToDo;
 }
 
 }  // namespace quorel

@@ -28,7 +28,14 @@ struct RunOptions {
   bool unattended = false;
   // A drive the rules call up to date is updated like any other, without the question.
   bool force = false;
+  // A drive the rules call up to date is left alone unless `force`, without the question (as
+  // unattended runs do; quorel-flash --yes), and a run left with nothing to write ends with
+  // NothingToDo.
+  bool keepUpToDate = false;
   bool reboot = false;
+  // Read-only: start-up finds the drives and applies the rules, then the run ends with
+  // UpdateApplies or NothingToDo. No notice, no message, nothing beyond discovery's commands.
+  bool check = false;
   RunLog* log = nullptr;  // where the events are written; none when null
 };
 
@@ -39,7 +46,8 @@ enum class Outcome : uint8_t {
   NoDrive,          // no drive may be updated
   DriveNotAllowed,  // the drive chosen may not be updated
   Declined,         // the notice or a question was answered no
-  NothingToDo,      // unattended: every drive that may be updated is up to date
+  NothingToDo,      // unattended or a check: every drive that may be updated is up to date
+  UpdateApplies,    // a check: at least one drive would be updated
   Updated,
   Failed,  // an update failed, or the drives could not be listed
 };
@@ -72,6 +80,7 @@ class TQuorelMain {
 
   // Read access for tests and the view.
   AtapiDevice* ListEngine() const { return listEngine; }
+  const PackageView& Package() const { return package; }
   const PackageSettings& Settings() const { return settings; }
   const std::string& DetectedDrivesText() const { return detectedDrivesText; }
   int32_t JobCount() const { return jobCount; }
@@ -85,6 +94,8 @@ class TQuorelMain {
   bool DriveStartup();      // false when start-up must end
   bool ConfirmNotice();     // false when the notice was not answered yes
   bool CreateJobEngines();  // false when the handler must end
+  // What a check ends with: Failed when a listed drive could not be read.
+  Outcome CheckOutcome() const;
   void StartWorker(int job);
   // True once the drive has no disc and a closed tray; false when that did not come about
   // within the check's rounds.
@@ -97,6 +108,9 @@ class TQuorelMain {
   void DeleteJobEngines();
   void SetProgressPosition(int position);
   bool Unattended() const { return options.unattended; }
+  bool KeepUpToDate() const {
+    return (options.unattended || options.keepUpToDate) && !options.force;
+  }
   bool Automatic() const { return settings.AUTOMODE != 0 || options.unattended; }
   // The log's events.
   void Note(const std::string& line) const;

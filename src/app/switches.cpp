@@ -47,6 +47,8 @@ Switches ParseSwitches(const std::string& commandLine) {
       result.silent = true;
     } else if (name == "force") {
       result.force = true;
+    } else if (name == "check") {
+      result.check = true;
     } else if (name == "reboot") {
       result.reboot = true;
     } else if (name == "?") {

@@ -9,7 +9,8 @@ struct Switches {
   bool silent = false;  // /S or /quiet
   bool force = false;
   bool reboot = false;
-  bool help = false;  // /?
+  bool check = false;  // /check: read-only, no window and no message
+  bool help = false;   // /?
   std::string logPath;
   bool any = false;   // at least one switch was given
   std::string error;  // the first argument not understood; empty when all were

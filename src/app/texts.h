@@ -120,10 +120,12 @@ inline constexpr char kSwitchesHelp[] =
     "/force\t\talso updates a drive that already has the new firmware\n"
     "/reboot\t\trestarts the computer when the package asks for it (with /S)\n"
     "/log=PATH\tappends a log of the run to PATH\n"
+    "/check\t\tno window and no message: only tells whether an update applies (exit 100)\n"
     "/?\t\tshows this text\n\n"
     "Exit codes: 0 updated; 3010 updated, restart needed; 1641 updated, restart started;\n"
     "1603 an update failed; 1642 no drive may be updated; 1620 the package cannot be used;\n"
-    "1618 another copy is running; 1639 bad switches; 1602 answered no.";
+    "1618 another copy is running; 1639 bad switches; 1602 answered no;\n"
+    "with /check: 0 nothing to do, 100 an update applies.";
 
 // Follows kFlashFailed in quorel-flash instead of kAccessDenied.
 inline constexpr char kAccessDeniedAsRoot[] =
@@ -153,6 +155,9 @@ inline constexpr char kLogMayUpdate[] = "may be updated to ";
 inline constexpr char kLogUpToDate[] = "up to date, may be updated again to ";
 inline constexpr char kLogRefusedByRules[] = "not allowed by the package's rules";
 inline constexpr char kLogNoDrive[] = "no drive may be updated";
+inline constexpr char kLogCheckApplies[] = "check: an update applies";
+inline constexpr char kLogCheckNothing[] = "check: nothing to do";
+inline constexpr char kLogCheckUnread[] = "check: a drive could not be read";
 inline constexpr char kLogDeviceInitFailed[] = "the drives cannot be listed";
 inline constexpr char kLogNotice[] = "notice: answered ";
 inline constexpr char kLogLeftUpToDate[] = "drive %s: up to date, left alone (no force)";

@@ -46,6 +46,11 @@ bool TQuorelMain::CreateJobEngines() {
         outcome = Outcome::DriveNotAllowed;
         return false;
       }
+      if (KeepUpToDate() && entry->upToDate == 1) {
+        Note(Format(text::kLogLeftUpToDate, DriveAddress(static_cast<int16_t>(selected)).c_str()));
+        outcome = Outcome::NothingToDo;
+        return false;
+      }
       if (entry->upToDate == 1 && settings.N2OMESSAGE != 0 && !options.force) {
         const std::string question = std::string(text::kAlreadyUpdated) + text::kContinueQuestion;
         if (view.ShowMessage(question, MessageKind::Warning, MessageButtons::YesNo) !=
@@ -62,7 +67,7 @@ bool TQuorelMain::CreateJobEngines() {
         const DeviceEntry* entry = listEngine->GetEntry(i);
         if (!PresentAndUpdatable(entry)) continue;
         // No one asked for a drive that has the new firmware already.
-        if (Unattended() && !options.force && entry->upToDate == 1) {
+        if (KeepUpToDate() && entry->upToDate == 1) {
           Note(Format(text::kLogLeftUpToDate, DriveAddress(static_cast<int16_t>(i)).c_str()));
           continue;
         }

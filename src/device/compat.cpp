@@ -81,4 +81,10 @@ void ApplyCompatibilityRules(DeviceEntry& entry, const PackageView& package,
   }
 }
 
+bool CarriesNewRevision(const DeviceEntry& entry, const PackageView& package) {
+  const std::string e = Working(entry.revision, 4);
+  const std::string h = Working(package.NewRevisionText(entry.bankIndex), 4);
+  return CompareText(e.c_str(), h.c_str()) >= 0;
+}
+
 }  // namespace quorel

@@ -12,4 +12,8 @@ namespace quorel {
 void ApplyCompatibilityRules(DeviceEntry& entry, const PackageView& package,
                              const PackageSettings& settings);
 
+// Whether an updatable entry already reports its bank's new revision (or a later one), whatever
+// the package says about asking.
+bool CarriesNewRevision(const DeviceEntry& entry, const PackageView& package);
+
 }  // namespace quorel

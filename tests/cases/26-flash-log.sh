@@ -1,6 +1,7 @@
 # quorel-flash --yes --log through the real stack: the log's time-stamped lines. Then a second run
-# while the drive's lock file is held, as a first run holds it: the drive is reported busy and
-# receives nothing, exit 3, and the busy line is appended to the same log.
+# while the drive's lock file is held, as a first run holds it: after waiting 5 s (for a check that
+# might hold the lock) the drive is reported busy and receives nothing, exit 6, and the busy line
+# is appended to the same log.
 case_on flash
 use_package reboot0 REBOOT=0
 sim_scenario <<'INI'
@@ -40,7 +41,7 @@ exec 9>"$lock_dir/quorel-flash.$((16#$(stat -c %t "$node")))-$((16#$(stat -c %T 
 flock 9
 run_flash --yes --log "$log" --drive "$node" "$E2E_WORK/pkg/reboot0.exe"
 exec 9>&-
-expect_eq "$FLASH_STATUS" 3 "exit code of the second run"
+expect_eq "$FLASH_STATUS" 6 "exit code of the second run (busy, try again later)"
 grep -q "^quorel-flash: $node is busy: " "$SCN_DIR/flash.out" || fail "no busy line"
 expect_eq "$(cut -c21- "$log" | sed -n 's/ is busy: .*//p')" "$node" "busy line in the log"
 expect_eq "$(awk '/^MARK /{ n = 0 } /^EXEC /{ ++n } END { print n + 0 }' "$SCN_DIR/sim.log")" 0 \

@@ -12,6 +12,10 @@
 namespace quorel::flash_tool {
 namespace {
 
+// How long an update waits for a lock a check holds: 5 s in steps of 100 ms.
+constexpr int kCheckWaitSteps = 50;
+constexpr useconds_t kCheckWaitStepMicroseconds = 100000;
+
 std::string LockDirectory(const std::string& chosen) {
   if (!chosen.empty()) return chosen;
   struct stat info {};
@@ -28,7 +32,7 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
 
 }  // namespace
 
-DriveGuard::DriveGuard(const std::string& devicePath, const std::string& lockDirectory) {
+DriveGuard::DriveGuard(const std::string& devicePath, const std::string& lockDirectory, Mode mode) {
   struct stat device {};
   if (stat(devicePath.c_str(), &device) != 0) return;  // the drive's own open will fail
 
@@ -43,10 +47,16 @@ DriveGuard::DriveGuard(const std::string& devicePath, const std::string& lockDir
   if (lockFd_ < 0) lockFd_ = OpenRetrying(lockPath.c_str(), O_RDONLY);
   bool locked = false;
   if (lockFd_ >= 0) {
+    // A check holds the lock shared for a second or two: an update waits that long for it
+    // rather than skip the drive.
+    const int operation = mode == Mode::Check ? LOCK_SH : LOCK_EX;
+    int waits = mode == Mode::Check ? 0 : kCheckWaitSteps;
     int result;
-    do {
-      result = flock(lockFd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
+    for (;;) {
+      result = flock(lockFd_, operation | LOCK_NB);
+      if (result == 0 || (errno != EINTR && (errno != EWOULDBLOCK || waits-- <= 0))) break;
+      if (errno == EWOULDBLOCK) usleep(kCheckWaitStepMicroseconds);
+    }
     if (result != 0 && errno == EWOULDBLOCK) {
       state_ = State::Busy;
       return;
@@ -54,7 +64,7 @@ DriveGuard::DriveGuard(const std::string& devicePath, const std::string& lockDir
     locked = result == 0;
   }
 
-  if (S_ISBLK(device.st_mode)) {
+  if (mode == Mode::Update && S_ISBLK(device.st_mode)) {
     exclusiveFd_ = OpenRetrying(devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL);
     if (exclusiveFd_ < 0 && errno == EBUSY) {
       state_ = State::Busy;

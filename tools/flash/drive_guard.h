@@ -16,8 +16,14 @@ class DriveGuard {
     Unguarded,  // neither the lock file nor the exclusive open could be had
   };
 
+  // Update: the lock file taken exclusively (waiting a few seconds for a check that holds it) and
+  // the exclusive open. Check: the lock file shared, no exclusive open, so that an update
+  // holding the drive is seen without opening it and one that starts meanwhile waits briefly.
+  enum class Mode { Update, Check };
+
   // lockDirectory: where the lock files are; empty for /run/lock (or /tmp without it).
-  explicit DriveGuard(const std::string& devicePath, const std::string& lockDirectory = "");
+  explicit DriveGuard(const std::string& devicePath, const std::string& lockDirectory = "",
+                      Mode mode = Mode::Update);
   ~DriveGuard();
   DriveGuard(const DriveGuard&) = delete;
   DriveGuard& operator=(const DriveGuard&) = delete;

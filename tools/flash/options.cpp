@@ -14,7 +14,9 @@ constexpr char kUsage[] =
     "through the kernel's SCSI pass-through. Writing needs root (CAP_SYS_RAWIO).\n"
     "\n"
     "  --drive /dev/srN  update this drive (repeat for several); default: every optical drive\n"
-    "  --yes             answer yes to the package's questions (unattended use)\n"
+    "  --yes             answer yes to the package's questions (unattended use); a drive that\n"
+    "                    already has the new firmware is left alone unless --force\n"
+    "  --check           only tell whether an update applies, sending nothing that writes\n"
     "  --reboot          restart the computer if the package asks for it, without asking\n"
     "  --force           also update a drive that already has the new firmware, without asking\n"
     "  --log PATH        append a log of the run to PATH\n"
@@ -22,10 +24,11 @@ constexpr char kUsage[] =
     "  --version         show the version\n"
     "  --help            show this text\n"
     "\n"
-    "Exit codes: 0 updated; 1 usage or unreadable file; 2 the package cannot be used (damaged,\n"
-    "invalid, not a flasher); 3 no drive may be updated; 4 the update failed or the drives could\n"
-    "not be listed; 5 a question was answered no; 128+N ended by signal N before any drive was\n"
-    "written.\n"
+    "Exit codes: 0 updated (or nothing to do); 1 usage or unreadable file; 2 the package cannot\n"
+    "be used (damaged, invalid, not a flasher); 3 no drive may be updated; 4 the update failed or\n"
+    "the drives could not be listed or read; 5 a question was answered no; 6 every drive is busy\n"
+    "with another run (try again later); 7 updated, the package asks for a restart that was not\n"
+    "done; 100 (--check) an update applies; 128+N ended by signal N before any drive was written.\n"
     "\n"
     "A drive is held for the run (a lock file per device, and the kernel's exclusive open where\n"
     "it grants one): a second run leaves a drive the first holds alone and says it is busy.\n";
@@ -51,6 +54,8 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
       options.reboot = true;
     } else if (arg == "--dump") {
       options.dump = true;
+    } else if (arg == "--check") {
+      options.check = true;
     } else if (arg == "--force") {
       options.force = true;
     } else if (arg == "--log" && i + 1 < argc) {

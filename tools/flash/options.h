@@ -13,6 +13,7 @@ struct Options {
   bool reboot = false;
   bool dump = false;
   bool force = false;
+  bool check = false;
   std::string log;
 };
 

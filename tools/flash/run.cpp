@@ -17,10 +17,12 @@
 #include "app/quorel_main.h"
 #include "app/texts.h"
 #include "description.h"
+#include "device/compat.h"
 #include "device/part_block_origin.h"
 #include "drive_guard.h"
 #include "flasher_file.h"
 #include "pack.h"
+#include "package/bytes.h"
 #include "package/package_view.h"
 #include "platform/host_dispatcher.h"
 #include "platform/linux/linux_platform.h"
@@ -66,6 +68,30 @@ int ChooseDrive(TermView& view, const TQuorelMain& main, const LinuxPlatform& os
     if (number >= 1 && number <= static_cast<int>(lines.size())) return number - 1;
   }
   return -1;
+}
+
+// A check's answer: each drive listed with what an update would do to it, then the verdict.
+void SayVerdicts(TermView& view, const TQuorelMain& main, const LinuxPlatform& os) {
+  AtapiDevice* engine = main.ListEngine();
+  const PackageView& package = main.Package();
+  const std::vector<std::string>& lines = view.Drives();
+  for (size_t i = 0; engine != nullptr && i < lines.size(); ++i) {
+    const DeviceEntry* entry = engine->GetEntry(static_cast<unsigned>(i));
+    if (entry == nullptr) continue;
+    std::string verdict = "not for this package";
+    if (FixedFieldText(entry->identText).find_first_not_of(' ') == std::string::npos) {
+      verdict = "could not be read";
+    } else if (entry->updatable == 1 && CarriesNewRevision(*entry, package)) {
+      verdict = "has the new firmware";
+    } else if (entry->updatable == 1) {
+      verdict = std::string("would be updated to ") + package.NewRevisionText(entry->bankIndex);
+    }
+    view.Say("  " + lines[i] + "  " + os.DevicePathOf(entry->rootPath[0]) + ": " + verdict);
+  }
+  const Outcome outcome = main.RunOutcome();
+  view.Say(outcome == Outcome::UpdateApplies ? "An update applies."
+           : outcome == Outcome::NothingToDo ? "Nothing to do."
+                                             : "The drives could not all be read.");
 }
 
 // Runs the update that was started until its last worker has reported, with the timer's ticks.
@@ -141,7 +167,8 @@ int Run(const Options& options, RunLog& log) {
     std::lock_guard<std::mutex> hold(guardsLock);
     std::unique_ptr<DriveGuard>& guard = guards[path];
     if (!guard) {
-      guard = std::make_unique<DriveGuard>(path);
+      guard = std::make_unique<DriveGuard>(
+          path, "", options.check ? DriveGuard::Mode::Check : DriveGuard::Mode::Update);
       if (guard->state() == DriveGuard::State::Busy) {
         char line[256];
         std::snprintf(line, sizeof line, kDriveBusy, path.c_str());
@@ -189,8 +216,24 @@ int Run(const Options& options, RunLog& log) {
   const PackageView package(flasher.block.data(), flasher.sealRecord.data());
   RunOptions runOptions;
   runOptions.force = options.force;
+  runOptions.keepUpToDate = options.yes;
+  runOptions.check = options.check;
   runOptions.log = &log;
   TQuorelMain main(view, package, runOptions);
+  const auto anyBusy = [&] {
+    std::lock_guard<std::mutex> hold(guardsLock);
+    for (const auto& entry : guards) {
+      if (entry.second->state() == DriveGuard::State::Busy) return true;
+    }
+    return false;
+  };
+  if (options.check) {
+    SayVerdicts(view, main, os);
+    // A drive another run holds could not be read: no "nothing to do" while one does.
+    const Outcome outcome = main.RunOutcome();
+    if (anyBusy() && outcome == Outcome::NothingToDo) return flash_exit::kBusy;
+    return ExitCodeOf(FrontEnd::Flash, outcome, main.Restarted());
+  }
   if (!view.TerminateRequested() && main.Settings().AUTOMODE == 0 && !main.UpdateRunning()) {
     if (g_signal != 0) return flash_exit::kSignalBase + g_signal;
     const int chosen = ChooseDrive(view, main, os, options);
@@ -208,6 +251,8 @@ int Run(const Options& options, RunLog& log) {
   RunUpdate(main, view, dispatcher);
   if (main.JobCount() == 0 && g_signal != 0) return flash_exit::kSignalBase + g_signal;
   if (std::exception_ptr error = main.TakeStartupError()) std::rethrow_exception(error);
+  // Every drive left alone for another run: try again later, rather than "no drive".
+  if (main.RunOutcome() == Outcome::NoDrive && anyBusy()) return flash_exit::kBusy;
   return ExitCodeOf(FrontEnd::Flash, main.RunOutcome(), main.Restarted());
 }
 

@@ -71,7 +71,7 @@ std::string SystemText() {
 struct RunContext {
   Switches switches;
   RunLog* log = nullptr;  // null without /log
-  bool Silent() const { return switches.silent; }
+  bool Silent() const { return switches.silent || switches.check; }
 };
 
 // Workers report through the main window: it is attached before start-up (which may start
@@ -147,6 +147,7 @@ int Run(HINSTANCE instance, const RunContext& run) {
   options.unattended = run.Silent();
   options.force = run.switches.force;
   options.reboot = run.switches.reboot;
+  options.check = run.switches.check;
   options.log = run.log;
 
   // The events are connected before start-up, which is the logic's construction, and are ignored
@@ -206,7 +207,7 @@ int RunWithSwitches(HINSTANCE instance, const char* commandLine) {
   run.switches = ParseSwitches(commandLine != nullptr ? commandLine : "");
   const Switches& switches = run.switches;
   if (switches.help || !switches.error.empty()) {
-    if (!switches.silent || switches.error.empty()) {
+    if (!(switches.silent || switches.check) || switches.error.empty()) {
       MessageBoxA(nullptr, text::kSwitchesHelp, text::kDesignCaption,
                   MB_OK | (switches.error.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
     }
@@ -222,7 +223,7 @@ int RunWithSwitches(HINSTANCE instance, const char* commandLine) {
   });
   if (!switches.logPath.empty() && log.Open(switches.logPath)) run.log = &log;
   if (run.log != nullptr) log.Header("quorel.exe", QUOREL_VERSION_TEXT, commandLine);
-  if (!logFailure.empty() && !switches.silent) {
+  if (!logFailure.empty() && !run.Silent()) {
     MessageBoxA(nullptr, logFailure.c_str(), text::kCaptionWarning, MB_OK | MB_ICONWARNING);
     logFailure.clear();
   }
@@ -238,7 +239,7 @@ int RunWithSwitches(HINSTANCE instance, const char* commandLine) {
     code = switches.any ? exit_code::kFailed : 1;
   }
   if (run.log != nullptr) log.Footer(code);
-  if (!logFailure.empty() && !switches.silent) {
+  if (!logFailure.empty() && !run.Silent()) {
     MessageBoxA(nullptr, logFailure.c_str(), text::kCaptionWarning, MB_OK | MB_ICONWARNING);
   }
   return code;

@@ -22,7 +22,8 @@ TEST(ExitCodes, EveryOutcomeAndRestartStateOnBothFrontEnds) {
       {Outcome::NothingToDo, RestartState::NotAsked, 0, 0},
       {Outcome::Updated, RestartState::NotAsked, 0, 0},
       {Outcome::Updated, RestartState::Started, 1641, 0},
-      {Outcome::Updated, RestartState::NotDone, 3010, 0},
+      {Outcome::Updated, RestartState::NotDone, 3010, 7},
+      {Outcome::UpdateApplies, RestartState::NotAsked, 100, 100},
       {Outcome::Failed, RestartState::NotAsked, 1603, 4},  // the drive list not made included
       {Outcome::Failed, RestartState::NotDone, 1603, 4},
   };
@@ -120,6 +121,49 @@ TEST_F(AppTest, RunOptionsLeadToTheirOutcome) {
        false,
        Outcome::Updated,
        RestartState::Started},
+      // The check: discovery and the rules only.
+      {"check, a drive to update",
+       [this] { AddDrive('E', 1, "KM01"); },
+       {.check = true},
+       false,
+       Outcome::UpdateApplies,
+       RestartState::NotAsked},
+      {"check, the new firmware already",
+       [this] { AddDrive('E', 1, "KM0P"); },
+       {.check = true},
+       false,
+       Outcome::NothingToDo,
+       RestartState::NotAsked},
+      {"check, forced",
+       [this] { AddDrive('E', 1, "KM0P"); },
+       {.force = true, .check = true},
+       false,
+       Outcome::UpdateApplies,
+       RestartState::NotAsked},
+      {"check, no drive for the package",
+       [this] { AddDrive('E', 1, "KM1A"); },
+       {.check = true},
+       false,
+       Outcome::NothingToDo,
+       RestartState::NotAsked},
+      {"check, a drive that does not answer",
+       [this] {
+         AddDrive('E', 1, "KM01");
+         AddDrive('F', 2, "KM01")->senseFaults.push_back({{0x12, 0, -1}, 2, 4, 0});
+       },
+       {.check = true},
+       false,
+       Outcome::Failed,
+       RestartState::NotAsked},
+      {"up to date, kept",
+       [this] {
+         AddDrive('E', 1, "KM0P");
+         package.Set(layout::kN2OMESSAGE, 1);
+       },
+       {.keepUpToDate = true},
+       true,
+       Outcome::NothingToDo,
+       RestartState::NotAsked},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -138,6 +182,14 @@ TEST_F(AppTest, RunOptionsLeadToTheirOutcome) {
     ASSERT_TRUE(machine.dispatcher().PumpUntil([&] { return !main.UpdateRunning(); }));
     EXPECT_EQ(main.RunOutcome(), row.outcome);
     EXPECT_EQ(main.Restarted(), row.restart);
+    if (row.options.check || row.options.keepUpToDate) {
+      EXPECT_TRUE(local.dialogs.empty());
+      for (const auto& letter : machine.letters) {
+        EXPECT_EQ(CountOp(*letter.drive, kOpWriteBuffer) + CountOp(*letter.drive, 0x3C) +
+                      CountOp(*letter.drive, kOpStartStopUnit),
+                  0);
+      }
+    }
   }
 }
 
