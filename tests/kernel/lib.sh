@@ -291,14 +291,27 @@ start_quorel() {
 # run_flash ARGS...: marks the handler's log, then runs quorel-flash ARGS with no input (as the
 # ordinary user after kernel_as_user); its output goes to flash.out, its exit code to
 # FLASH_STATUS, its wall time in milliseconds to FLASH_MS.
+#
+# expect_json FILE FILTER EXPECTED: checked on the host once the guest is done (the guest has no
+# JSON parser): jq -r FILTER of the case's FILE must print EXPECTED.
+expect_json() {
+  printf '%s\t%s\t%s\n' "$1" "$2" "$3" >>"$SCN_DIR/json-expect"
+}
+
 run_flash() {
   FLASH_STATUS=none
   kernel_mark || return 1
   local started
   started=$(date +%s%N)
   FLASH_STATUS=0
-  timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
-    >"$SCN_DIR/flash.out" 2>&1 || FLASH_STATUS=$?
+  # With FLASH_STDOUT set, standard output goes there and only errors to flash.out.
+  if [ -n "${FLASH_STDOUT:-}" ]; then
+    timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
+      >"$FLASH_STDOUT" 2>"$SCN_DIR/flash.out" || FLASH_STATUS=$?
+  else
+    timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
+      >"$SCN_DIR/flash.out" 2>&1 || FLASH_STATUS=$?
+  fi
   FLASH_MS=$((($(date +%s%N) - started) / 1000000))
   echo "quorel-flash $*: exit $FLASH_STATUS after $FLASH_MS ms"
 }

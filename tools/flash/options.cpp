@@ -17,6 +17,8 @@ constexpr char kUsage[] =
     "  --yes             answer yes to the package's questions (unattended use); a drive that\n"
     "                    already has the new firmware is left alone unless --force\n"
     "  --check           only tell whether an update applies, sending nothing that writes\n"
+    "  --list            as --check, listing every optical drive with the package's verdict\n"
+    "  --json            with --list or --check: one JSON document on standard output\n"
     "  --reboot          restart the computer if the package asks for it, without asking\n"
     "  --force           also update a drive that already has the new firmware, without asking\n"
     "  --log PATH        append a log of the run to PATH\n"
@@ -56,6 +58,10 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
       options.dump = true;
     } else if (arg == "--check") {
       options.check = true;
+    } else if (arg == "--list") {
+      options.list = true;
+    } else if (arg == "--json") {
+      options.json = true;
     } else if (arg == "--force") {
       options.force = true;
     } else if (arg == "--log" && i + 1 < argc) {
@@ -69,6 +75,11 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
       exitCode = flash_exit::kUsage;
       return false;
     }
+  }
+  if (options.json && !options.list && !options.check) {
+    std::fprintf(stderr, "quorel-flash: --json goes with --list or --check\n\n%s", kUsage);
+    exitCode = flash_exit::kUsage;
+    return false;
   }
   if (options.flasher.empty()) {
     std::fputs(kUsage, stderr);

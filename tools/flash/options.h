@@ -14,6 +14,8 @@ struct Options {
   bool dump = false;
   bool force = false;
   bool check = false;
+  bool list = false;
+  bool json = false;
   std::string log;
 };
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,11 @@
 #include "app/quorel_main.h"
 #include "app/texts.h"
 #include "description.h"
-#include "device/compat.h"
 #include "device/part_block_origin.h"
 #include "drive_guard.h"
 #include "flasher_file.h"
+#include "inventory.h"
 #include "pack.h"
-#include "package/bytes.h"
 #include "package/package_view.h"
 #include "platform/host_dispatcher.h"
 #include "platform/linux/linux_platform.h"
@@ -68,30 +68,6 @@ int ChooseDrive(TermView& view, const TQuorelMain& main, const LinuxPlatform& os
     if (number >= 1 && number <= static_cast<int>(lines.size())) return number - 1;
   }
   return -1;
-}
-
-// A check's answer: each drive listed with what an update would do to it, then the verdict.
-void SayVerdicts(TermView& view, const TQuorelMain& main, const LinuxPlatform& os) {
-  AtapiDevice* engine = main.ListEngine();
-  const PackageView& package = main.Package();
-  const std::vector<std::string>& lines = view.Drives();
-  for (size_t i = 0; engine != nullptr && i < lines.size(); ++i) {
-    const DeviceEntry* entry = engine->GetEntry(static_cast<unsigned>(i));
-    if (entry == nullptr) continue;
-    std::string verdict = "not for this package";
-    if (FixedFieldText(entry->identText).find_first_not_of(' ') == std::string::npos) {
-      verdict = "could not be read";
-    } else if (entry->updatable == 1 && CarriesNewRevision(*entry, package)) {
-      verdict = "has the new firmware";
-    } else if (entry->updatable == 1) {
-      verdict = std::string("would be updated to ") + package.NewRevisionText(entry->bankIndex);
-    }
-    view.Say("  " + lines[i] + "  " + os.DevicePathOf(entry->rootPath[0]) + ": " + verdict);
-  }
-  const Outcome outcome = main.RunOutcome();
-  view.Say(outcome == Outcome::UpdateApplies ? "An update applies."
-           : outcome == Outcome::NothingToDo ? "Nothing to do."
-                                             : "The drives could not all be read.");
 }
 
 // Runs the update that was started until its last worker has reported, with the timer's ticks.
@@ -184,7 +160,8 @@ int Run(const Options& options, RunLog& log) {
   // From here on the program sends the flasher's part blocks, checked at start-up like its own.
   UsePartBlocks({flasher.partBlocks.data(), &flasher.partBlockOrigin});
 
-  TermView view(stdout, stdin, options.yes);
+  // With --json the document alone goes to standard output, the terminal's lines to errors.
+  TermView view(options.json ? stderr : stdout, stdin, options.yes);
   Inhibitor inhibitor;
   // The kernel's media poll of every drive this run holds is off while an update runs.
   std::vector<std::unique_ptr<MediaPollPause>> pollPauses;
@@ -217,21 +194,35 @@ int Run(const Options& options, RunLog& log) {
   RunOptions runOptions;
   runOptions.force = options.force;
   runOptions.keepUpToDate = options.yes;
-  runOptions.check = options.check;
+  runOptions.check = options.check || options.list;
   runOptions.log = &log;
   TQuorelMain main(view, package, runOptions);
-  const auto anyBusy = [&] {
+  std::set<std::string> busy;
+  {
     std::lock_guard<std::mutex> hold(guardsLock);
-    for (const auto& entry : guards) {
-      if (entry.second->state() == DriveGuard::State::Busy) return true;
+    for (const auto& [path, guard] : guards) {
+      if (guard->state() == DriveGuard::State::Busy) busy.insert(path);
     }
-    return false;
-  };
-  if (options.check) {
-    SayVerdicts(view, main, os);
-    // A drive another run holds could not be read: no "nothing to do" while one does.
+  }
+  if (runOptions.check) {
+    const std::vector<DriveReport> drives = Inventory(main, os, busy);
     const Outcome outcome = main.RunOutcome();
-    if (anyBusy() && outcome == Outcome::NothingToDo) return flash_exit::kBusy;
+    if (options.json) {
+      std::fputs(
+          InventoryJson(drives, package, OutcomeKey(outcome, !busy.empty()), QUOREL_VERSION_TEXT)
+              .c_str(),
+          stdout);
+    }
+    for (const DriveReport& drive : drives) {
+      view.Say("  " + drive.device + (drive.address.empty() ? "" : " " + drive.address) + " " +
+               drive.vendor + " " + drive.product + " " + drive.revision + ": " + drive.words);
+    }
+    view.Say(outcome == Outcome::UpdateApplies ? "An update applies."
+             : outcome == Outcome::NothingToDo
+                 ? (busy.empty() ? "Nothing to do." : "A drive is busy: try again later.")
+                 : "The drives could not all be read.");
+    // A drive another run holds could not be read: no "nothing to do" while one does.
+    if (!busy.empty() && outcome == Outcome::NothingToDo) return flash_exit::kBusy;
     return ExitCodeOf(FrontEnd::Flash, outcome, main.Restarted());
   }
   if (!view.TerminateRequested() && main.Settings().AUTOMODE == 0 && !main.UpdateRunning()) {
@@ -252,7 +243,7 @@ int Run(const Options& options, RunLog& log) {
   if (main.JobCount() == 0 && g_signal != 0) return flash_exit::kSignalBase + g_signal;
   if (std::exception_ptr error = main.TakeStartupError()) std::rethrow_exception(error);
   // Every drive left alone for another run: try again later, rather than "no drive".
-  if (main.RunOutcome() == Outcome::NoDrive && anyBusy()) return flash_exit::kBusy;
+  if (main.RunOutcome() == Outcome::NoDrive && !busy.empty()) return flash_exit::kBusy;
   return ExitCodeOf(FrontEnd::Flash, main.RunOutcome(), main.Restarted());
 }
 
