@@ -231,7 +231,11 @@ int Run(const Options& options, RunLog& log) {
     if (chosen < 0) return g_signal != 0 ? flash_exit::kSignalBase + g_signal : flash_exit::kUsage;
     view.SelectDrive(chosen);
     main.cboDrivesChange();
-    if (view.Enabled(Control::cmdUpdate)) {
+    const DeviceEntry* entry = main.ListEngine()->GetEntry(static_cast<unsigned>(chosen));
+    if (options.yes && !options.force && entry != nullptr && entry->upToDate == 1) {
+      view.Say("It already has " + view.Text(Control::lblNewFW) +
+               ": left alone (--force updates it).");
+    } else if (view.Enabled(Control::cmdUpdate)) {
       view.Say("It will be updated from " + view.Text(Control::lblOldFW) + " to " +
                view.Text(Control::lblNewFW));
     } else {
