@@ -114,7 +114,7 @@ TQuorelMain::TQuorelMain(MainView& view, const PackageView& package, const RunOp
       view.Terminate();
     }
     // Unattended, with nothing left to write: the run ends here.
-    if (KeepUpToDate() && !UpdateRunning() && outcome == Outcome::Running) {
+    if ((Unattended() || KeepUpToDate()) && !UpdateRunning() && outcome == Outcome::Running) {
       outcome = Outcome::NothingToDo;
       if (Unattended()) view.Terminate();
     }
