@@ -25,10 +25,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/log_text.h"
 #include "platform/scsi_structs.h"
-#include "sim/scenario.h"
 #include "sim/aspi_manager.h"
+#include "sim/log_text.h"
+#include "sim/scenario.h"
 
 using quorel::SRB_ExecSCSICmd;
 using quorel::e2e::DriveSpec;
