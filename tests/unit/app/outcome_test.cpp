@@ -1,6 +1,8 @@
 // The run's outcome as the logic decides it over the simulated machine, with the front ends'
 // options, and the exit code each front end makes of it.
-#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "app/exit_codes.h"
 #include "app_fixture.h"
@@ -36,141 +38,115 @@ TEST(ExitCodes, EveryOutcomeAndRestartStateOnBothFrontEnds) {
 
 // Each outcome the logic can reach, through RunOptions as the front ends pass them.
 TEST_F(AppTest, RunOptionsLeadToTheirOutcome) {
+  constexpr auto kNotAsked = RestartState::NotAsked;
   const struct {
     const char* name;
-    std::function<void()> setUp;
+    std::vector<const char*> revisions;  // one drive each, E: on
+    std::vector<std::pair<layout::SettingId, int>> settings;
     RunOptions options;
-    bool click;  // press Update once start-up ended ready
+    bool click;  // press Update on the last line once start-up ended ready
     Outcome outcome;
-    RestartState restart;
+    RestartState restart = RestartState::NotAsked;
     MessageResult answer = MessageResult::Yes;  // to every question
+    bool readBackFails = false;                 // on the first drive, every time
+    bool lastUnread = false;                    // the last drive answers no INQUIRY
   } rows[] = {
-      {"no firmware",
-       [this] { package.Set(layout::kHOW_MANY_BIN, 0); },
-       {},
-       false,
-       Outcome::PackageUnusable,
-       RestartState::NotAsked},
-      {"no drive", [] {}, {}, false, Outcome::NoDrive, RestartState::NotAsked},
+      {"no firmware", {}, {{layout::kHOW_MANY_BIN, 0}}, {}, false, Outcome::PackageUnusable},
+      {"no drive", {}, {}, {}, false, Outcome::NoDrive},
       {"notice declined",
-       [this] {
-         AddDrive('E', 1, "KM01");
-         package.Set(layout::kWARNING, 1);
-       },
+       {"KM01"},
+       {{layout::kWARNING, 1}},
        {},
        false,
        Outcome::Declined,
-       RestartState::NotAsked,
+       kNotAsked,
        MessageResult::No},
-      {"chosen drive not allowed",
-       [this] {
-         AddDrive('E', 1, "KM01");
-         AddDrive('F', 2, "KM1A");  // beyond the package's range
-       },
-       {},
-       true,
-       Outcome::DriveNotAllowed,
-       RestartState::NotAsked},
-      {"updated",
-       [this] { AddDrive('E', 1, "KM01"); },
-       {},
-       true,
-       Outcome::Updated,
-       RestartState::NotAsked},
+      {"chosen drive not allowed", {"KM01", "KM1A"}, {}, {}, true, Outcome::DriveNotAllowed},
+      {"updated", {"KM01"}, {}, {}, true, Outcome::Updated},
       {"read-back fails",
-       [this] {
-         AddDrive('E', 1, "KM01")->readBackFaults.push_back({0, 3, 0});
-       },
+       {"KM01"},
+       {},
        {},
        true,
        Outcome::Failed,
-       RestartState::NotAsked},
+       kNotAsked,
+       MessageResult::Yes,
+       true},
       {"unattended, up to date",
-       [this] {
-         AddDrive('E', 1, "KM0P");
-         package.Set(layout::kN2OMESSAGE, 1);  // the rules call it up to date
-       },
+       {"KM0P"},
+       {{layout::kN2OMESSAGE, 1}},
        {.unattended = true},
        false,
-       Outcome::NothingToDo,
-       RestartState::NotAsked},
+       Outcome::NothingToDo},
       {"unattended, up to date, forced",
-       [this] {
-         AddDrive('E', 1, "KM0P");
-         package.Set(layout::kN2OMESSAGE, 1);  // the rules call it up to date
-       },
+       {"KM0P"},
+       {{layout::kN2OMESSAGE, 1}},
        {.unattended = true, .force = true},
        false,
-       Outcome::Updated,
-       RestartState::NotAsked},
+       Outcome::Updated},
       {"unattended, restart held",
-       [this] {
-         AddDrive('E', 1, "KM01");
-         package.Set(layout::kREBOOT, 1);
-       },
+       {"KM01"},
+       {{layout::kREBOOT, 1}},
        {.unattended = true},
        false,
        Outcome::Updated,
        RestartState::NotDone},
       {"unattended, restart passed on",
-       [this] {
-         AddDrive('E', 1, "KM01");
-         package.Set(layout::kREBOOT, 1);
-       },
+       {"KM01"},
+       {{layout::kREBOOT, 1}},
        {.unattended = true, .reboot = true},
        false,
        Outcome::Updated,
        RestartState::Started},
       // The check: discovery and the rules only.
-      {"check, a drive to update",
-       [this] { AddDrive('E', 1, "KM01"); },
-       {.check = true},
-       false,
-       Outcome::UpdateApplies,
-       RestartState::NotAsked},
+      {"check, a drive to update", {"KM01"}, {}, {.check = true}, false, Outcome::UpdateApplies},
       {"check, the new firmware already",
-       [this] { AddDrive('E', 1, "KM0P"); },
+       {"KM0P"},
+       {},
        {.check = true},
        false,
-       Outcome::NothingToDo,
-       RestartState::NotAsked},
+       Outcome::NothingToDo},
       {"check, forced",
-       [this] { AddDrive('E', 1, "KM0P"); },
+       {"KM0P"},
+       {},
        {.force = true, .check = true},
        false,
-       Outcome::UpdateApplies,
-       RestartState::NotAsked},
+       Outcome::UpdateApplies},
       {"check, no drive for the package",
-       [this] { AddDrive('E', 1, "KM1A"); },
+       {"KM1A"},
+       {},
        {.check = true},
        false,
-       Outcome::NothingToDo,
-       RestartState::NotAsked},
+       Outcome::NothingToDo},
       {"check, a drive that does not answer",
-       [this] {
-         AddDrive('E', 1, "KM01");
-         AddDrive('F', 2, "KM01")->senseFaults.push_back({{0x12, 0, -1}, 2, 4, 0});
-       },
+       {"KM01", "KM01"},
+       {},
        {.check = true},
        false,
        Outcome::Failed,
-       RestartState::NotAsked},
+       kNotAsked,
+       MessageResult::Yes,
+       false,
+       true},
       {"up to date, kept",
-       [this] {
-         AddDrive('E', 1, "KM0P");
-         package.Set(layout::kN2OMESSAGE, 1);
-       },
+       {"KM0P"},
+       {{layout::kN2OMESSAGE, 1}},
        {.keepUpToDate = true},
        true,
-       Outcome::NothingToDo,
-       RestartState::NotAsked},
+       Outcome::NothingToDo},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     AppTest::WaitForWorkerThreads();
     machine.letters.clear();
     package = TestPackage();
-    row.setUp();
+    for (const auto& [id, digit] : row.settings) package.Set(id, digit);
+    std::vector<std::shared_ptr<sim::SimDrive>> drives;
+    for (const char* revision : row.revisions) {
+      drives.push_back(AddDrive(char('E' + drives.size()), uint8_t(1 + drives.size()), revision));
+    }
+    if (row.readBackFails) drives.front()->readBackFaults.push_back({0, 3, 0});
+    if (row.lastUnread) drives.back()->senseFaults.push_back({{0x12, 0, -1}, 2, 4, 0});
     FakeView local;
     local.answers.assign(4, row.answer);
     TQuorelMain main(local, package.View(), row.options);
@@ -184,9 +160,9 @@ TEST_F(AppTest, RunOptionsLeadToTheirOutcome) {
     EXPECT_EQ(main.Restarted(), row.restart);
     if (row.options.check || row.options.keepUpToDate) {
       EXPECT_TRUE(local.dialogs.empty());
-      for (const auto& letter : machine.letters) {
-        EXPECT_EQ(CountOp(*letter.drive, kOpWriteBuffer) + CountOp(*letter.drive, 0x3C) +
-                      CountOp(*letter.drive, kOpStartStopUnit),
+      for (const auto& drive : drives) {
+        EXPECT_EQ(CountOp(*drive, kOpWriteBuffer) + CountOp(*drive, 0x3C) +
+                      CountOp(*drive, kOpStartStopUnit),
                   0);
       }
     }
