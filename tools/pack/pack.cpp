@@ -15,6 +15,7 @@
 #include "package/layout.h"
 #include "package/seal.h"
 #include "part_blocks.h"
+#include "pe_image.h"
 
 namespace quorel::pack {
 namespace {
@@ -198,8 +199,23 @@ std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,
       PatchTemplate(ReadWholeFile(templatePath, kMaxTemplateBytes), templatePath.string(), block,
                     options.requireWindowsExe);
   CheckPartBlocks(packed, templatePath.string(), options.demo);
+  std::vector<std::string> messages = description.warnings;
+  if (MakeSignable(packed, templatePath.string())) {
+    messages.push_back(templatePath.string() +
+                       ": the template's signature was removed (it would not match the packed "
+                       "file); sign " +
+                       outPath.string() + " after packing");
+  }
   WriteFileAtomically(outPath, packed, templatePath);
-  return description.warnings;
+  return messages;
+}
+
+bool MakeSignable(std::vector<uint8_t>& file, const std::string& fileName) {
+  const std::optional<PeSigningLayout> layout = ReadSigningLayout(file);
+  if (!layout) return false;
+  const bool removed = RemoveCertificateTable(file, *layout, fileName);
+  UpdateChecksum(file, *layout);
+  return removed;
 }
 
 void WriteDemoImage(const std::string& revision, const std::filesystem::path& outPath,

@@ -34,6 +34,12 @@ std::vector<uint8_t> PatchTemplate(std::vector<uint8_t> templateBytes,
                                    const std::vector<uint8_t>& block,
                                    bool requireWindowsExe = true);
 
+// Makes a packed file signable and its checksum right: a certificate table the template carried
+// (a signature of the template, which no longer matches) is cut off the end and its directory
+// entry zeroed, and the PE checksum is computed anew. True when a signature was removed. A file
+// that is no PE file is left alone.
+bool MakeSignable(std::vector<uint8_t>& file, const std::string& fileName);
+
 // How to pack: demo allows a template whose part blocks are not the drive maker's file;
 // requireWindowsExe false (tests packing a host program) skips the check that the template is a
 // Windows executable.
@@ -42,7 +48,8 @@ struct PackOptions {
   bool requireWindowsExe = true;
 };
 
-// quorel-pack [--demo] TEMPLATE PACKAGE.ini OUT: returns the description's warnings. Refuses a
+// quorel-pack [--demo] TEMPLATE PACKAGE.ini OUT: returns the description's warnings, and a line
+// saying so when the template's signature was removed. Refuses a
 // template with placeholder or stand-in part blocks unless options.demo is set. OUT may be none
 // of the inputs.
 std::vector<std::string> PackFiles(const std::filesystem::path& templatePath,

@@ -74,13 +74,15 @@ inline std::vector<uint8_t> PartBlockRecord(PartBlockKind kind) {
   return std::vector<uint8_t>(bytes, bytes + sizeof record);
 }
 
-// Offsets of the minimal PE header that TemplateFile writes.
-constexpr std::size_t kPeHeader = 0x40, kSectionHeader = 0x58, kPeHeaderBytes = 0x200;
+// Offsets of the minimal PE header that TemplateFile writes: a PE32 optional header with its 16
+// data directories, then the one section header.
+constexpr std::size_t kPeHeader = 0x40, kOptionalHeader = 0x58, kSectionHeader = 0x138,
+                      kPeHeaderBytes = 0x200;
 
 // A file of `before` junk bytes, the template block, its seal record, 1,000 junk bytes and a
 // part-block record (the maker's file, unless `partBlocks` says otherwise). From 512 bytes
 // before the block on, the junk begins with a minimal i386 PE header whose one section,
-// initialised data, holds the rest of the file.
+// initialised data, holds the rest of the file (so signing tools take it).
 inline std::vector<uint8_t> TemplateFile(
     std::size_t before = 4099,
     const std::vector<uint8_t>& partBlocks = PartBlockRecord(PartBlockKind::Maker)) {
@@ -101,7 +103,14 @@ inline std::vector<uint8_t> TemplateFile(
     put(0x3C, kPeHeader, 4);
     put(kPeHeader, 0x00004550, 4);  // "PE\0\0"
     put(kPeHeader + 4, 0x014C, 2);  // i386
-    put(kPeHeader + 6, 1, 2);       // one section, no optional header
+    put(kPeHeader + 6, 1, 2);       // one section
+    put(kPeHeader + 20, kSectionHeader - kOptionalHeader, 2);
+    put(kOptionalHeader, 0x10B, 2);                // PE32
+    put(kOptionalHeader + 32, 0x1000, 4);          // section alignment
+    put(kOptionalHeader + 36, 0x200, 4);           // file alignment
+    put(kOptionalHeader + 60, kPeHeaderBytes, 4);  // size of the headers
+    put(kOptionalHeader + 68, 2, 2);               // the Windows GUI subsystem
+    put(kOptionalHeader + 92, 16, 4);              // data directories
     put(kSectionHeader + 16, static_cast<uint32_t>(file.size() - kPeHeaderBytes), 4);
     put(kSectionHeader + 20, kPeHeaderBytes, 4);
     put(kSectionHeader + 36, 0xC0000040, 4);  // initialised data, read, write
