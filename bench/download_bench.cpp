@@ -10,17 +10,22 @@
 // (b) Wall time of 16 drives updated in parallel, one worker each, against one drive, with a
 //     fixed real per-command latency in front of the simulated drives.
 // (c) The start-up check of a sealed package: SHA-256 of the whole block, against (b)'s one drive.
+// (d) quorel-flash's check of a signed flasher (QUOREL_BENCH_SIGNED, with the anchors of
+//     QUOREL_BENCH_TRUST, or the system's), against (b)'s one drive.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "authenticode.h"
 #include "device/atapi_device.h"
 #include "flash/parser.h"
+#include "pack.h"
 #include "package/layout.h"
 #include "package/seal.h"
 #include "sim/sim_machine.h"
@@ -229,6 +234,29 @@ void BM_SealCheck(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * int64_t{layout::kBlockBytes});
 }
 BENCHMARK(BM_SealCheck)->Unit(benchmark::kMillisecond);
+
+// (d) The signature check of a signed flasher read from its file: the anchors loaded (the
+// system's bundle when QUOREL_BENCH_TRUST is not set) and the whole check, as quorel-flash does it.
+void BM_SignatureCheck(benchmark::State& state) {
+  const char* flasher = std::getenv("QUOREL_BENCH_SIGNED");
+  if (flasher == nullptr) {
+    state.SkipWithError("QUOREL_BENCH_SIGNED names no signed flasher (see bench/README.md)");
+    return;
+  }
+  const std::vector<uint8_t> file = pack::ReadWholeFile(flasher);
+  const char* trust = std::getenv("QUOREL_BENCH_TRUST");
+  for (auto _ : state) {
+    const signature::TrustAnchors anchors = trust != nullptr
+                                                ? signature::TrustAnchors::FromFiles({trust})
+                                                : signature::TrustAnchors::System();
+    if (signature::Check(file, &anchors).state != signature::State::Trusted) {
+      state.SkipWithError("the flasher's signature is not trusted");
+      break;
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(file.size()));
+}
+BENCHMARK(BM_SignatureCheck)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorel

@@ -135,6 +135,19 @@ make_package() {
   }
 }
 
+# make_signed_flasher: run by each runner on the host before any case (the guest has no signing
+# tool): a test CA and its certificates in $E2E_WORK/pki (tests/signing/make-pki), and
+# $E2E_WORK/pkg/signed.exe, the shipped package packed, then signed by the code-signing one.
+make_signed_flasher() {
+  "$E2E_ROOT/tests/signing/make-pki" "$E2E_WORK/pki" && make_package unsigned &&
+    "$E2E_ROOT/tests/signing/sign" "$E2E_WORK/pki" signer "$E2E_WORK/pkg/unsigned.exe" \
+      "$E2E_WORK/pkg/signed.exe" >"$E2E_WORK/pkg/signed.log" 2>&1 || {
+    e2e_log "make_signed_flasher: failed"
+    cat "$E2E_WORK/pkg/signed.log" >&2
+    return 1
+  }
+}
+
 # use_package NAME [KEY=VALUE ...]: make_package, then install_flasher of the result.
 use_package() {
   make_package "$@" && install_flasher "$E2E_WORK/pkg/$1.exe"

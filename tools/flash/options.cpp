@@ -23,17 +23,24 @@ constexpr char kUsage[] =
     "  --force           also update a drive that already has the new firmware, without asking\n"
     "  --log PATH        append a log of the run to PATH\n"
     "  --dump            show what the flasher carries, as quorel-pack --dump does\n"
+    "  --trust FILE      trust the signers that chain to the certificates in this PEM file (a CA,\n"
+    "                    or the vendor's own certificate); repeatable. Default: the system's CAs\n"
+    "  --require-signature  refuse a flasher that is unsigned or whose signer is not trusted\n"
     "  --version         show the version\n"
     "  --help            show this text\n"
     "\n"
     "Exit codes: 0 updated (or nothing to do); 1 usage or unreadable file; 2 the package cannot\n"
-    "be used (damaged, invalid, not a flasher); 3 no drive may be updated; 4 the update failed or\n"
+    "be used (damaged, invalid, not a flasher, changed after signing, or not signed by a trusted\n"
+    "signer with --require-signature); 3 no drive may be updated; 4 the update failed or\n"
     "the drives could not be listed or read; 5 a question was answered no; 6 every drive is busy\n"
     "with another run (try again later); 7 updated, the package asks for a restart that was not\n"
     "done; 100 (--check) an update applies; 128+N ended by signal N before any drive was written.\n"
     "\n"
     "A drive is held for the run (a lock file per device, and the kernel's exclusive open where\n"
-    "it grants one): a second run leaves a drive the first holds alone and says it is busy.\n";
+    "it grants one): a second run leaves a drive the first holds alone and says it is busy.\n"
+    "\n"
+    "Before any drive is opened, the flasher's signature is checked: one changed after it was\n"
+    "signed is always refused; the signer, or that there is none, is shown.\n";
 
 }  // namespace
 
@@ -66,6 +73,10 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitCode) {
       options.force = true;
     } else if (arg == "--log" && i + 1 < argc) {
       options.log = argv[++i];
+    } else if (arg == "--trust" && i + 1 < argc) {
+      options.trust.push_back(argv[++i]);
+    } else if (arg == "--require-signature") {
+      options.requireSignature = true;
     } else if (arg == "--drive" && i + 1 < argc) {
       options.drives.push_back(argv[++i]);
     } else if (arg.rfind("-", 0) != 0 && options.flasher.empty()) {

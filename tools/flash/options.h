@@ -17,6 +17,8 @@ struct Options {
   bool list = false;
   bool json = false;
   std::string log;
+  std::vector<std::string> trust;  // PEM files of trust anchors; none: the system's CAs
+  bool requireSignature = false;
 };
 
 // Reads the command line. False when the program ends here (help, version, a usage error), with

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "platform/host_dispatcher.h"
 #include "platform/linux/linux_platform.h"
 #include "process.h"
+#include "signature_gate.h"
 #include "term_view.h"
 
 namespace quorel::flash_tool {
@@ -109,17 +111,29 @@ std::string SystemText() {
 
 int Run(const Options& options, RunLog& log) {
   std::vector<uint8_t> file;
+  signature::Signature signature;
   try {
     file = pack::ReadWholeFile(options.flasher);
+    const signature::TrustAnchors anchors = AnchorsOf(options);
+    signature = signature::Check(file, &anchors);
     if (options.dump) {
-      std::fputs(pack::DumpBytes(file, options.flasher).c_str(), stdout);
+      std::fputs(pack::DumpBytes(file, options.flasher, {}, signature::Describe(signature)).c_str(),
+                 stdout);
       return flash_exit::kUpdated;
     }
-  } catch (const pack::PackError& error) {
+  } catch (const std::runtime_error& error) {
     std::fprintf(stderr, "quorel-flash: %s\n", error.what());
     log.Line(text::kLogError + std::string(error.what()));
     return flash_exit::kUsage;
   }
+  // Before any drive is opened: a flasher changed after signing never goes further.
+  const GateResult gate = CheckSignature(signature, options.requireSignature);
+  log.Line(gate.line);
+  if (gate.refusal) {
+    std::fprintf(stderr, "quorel-flash: %s\n", gate.line.c_str());
+    return *gate.refusal;
+  }
+  std::fprintf(options.json ? stderr : stdout, "%s\n", gate.line.c_str());
   FlasherFile flasher;
   try {
     flasher = ReadFlasher(file, options.flasher);

@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "authenticode.h"
 #include "pack.h"
 #include "package/layout.h"
 
@@ -13,7 +16,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quorel-pack [--demo] TEMPLATE.exe PACKAGE.ini OUT.exe\n"
-    "       quorel-pack --dump FLASHER.exe [IMAGE_DIR]\n"
+    "       quorel-pack --dump [--trust CERTS.pem]... FLASHER.exe [IMAGE_DIR]\n"
     "       quorel-pack --make-demo-image REVISION OUT.bin [BYTES]\n"
     "\n"
     "The first form writes OUT.exe: a copy of the template with its package block filled from\n"
@@ -22,7 +25,10 @@ constexpr char kUsage[] =
     "only with --demo.\n"
     "--dump prints a flasher's package as a description, with its seal (sealed, digest\n"
     "verified / sealed, DIGEST MISMATCH / unsealed), each bank image's size and SHA-256 and\n"
-    "which part blocks it carries, and writes the images to IMAGE_DIR when given.\n"
+    "which part blocks it carries, and writes the images to IMAGE_DIR when given. It says\n"
+    "whether the file is signed, by whom, and whether its digest matches; with --trust, whether\n"
+    "the signer chains to the certificates in CERTS.pem (a CA, or the vendor's own certificate).\n"
+    "A template's signature is removed by packing: sign a flasher after packing it.\n"
     "--make-demo-image writes a synthetic image (1 MiB unless BYTES is given, and at most\n"
     "1 MiB, the image area) that the simulated drive installs as REVISION.\n";
 
@@ -33,13 +39,31 @@ int Usage() {
 
 int Run(const std::vector<std::string>& args) {
   using namespace quorel::pack;
+  namespace signature = quorel::signature;
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
   if (!args.empty() && args[0] == "--dump") {
-    if (args.size() < 2 || args.size() > 3) return Usage();
-    std::fputs(DumpFile(args[1], args.size() == 3 ? args[2] : "").c_str(), stdout);
+    std::vector<std::filesystem::path> trust;
+    std::vector<std::string> files;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i] == "--trust" && i + 1 < args.size()) {
+        trust.push_back(args[++i]);
+      } else if (args[i].rfind("--", 0) == 0) {
+        return Usage();
+      } else {
+        files.push_back(args[i]);
+      }
+    }
+    if (files.empty() || files.size() > 2) return Usage();
+    const std::vector<uint8_t> file = ReadWholeFile(files[0]);
+    std::optional<signature::TrustAnchors> anchors;
+    if (!trust.empty()) anchors = signature::TrustAnchors::FromFiles(trust);
+    const std::string signatureLine =
+        signature::Describe(signature::Check(file, anchors ? &*anchors : nullptr));
+    std::fputs(DumpBytes(file, files[0], files.size() == 2 ? files[1] : "", signatureLine).c_str(),
+               stdout);
     return 0;
   }
   if (!args.empty() && args[0] == "--make-demo-image") {

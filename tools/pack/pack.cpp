@@ -229,7 +229,7 @@ void WriteDemoImage(const std::string& revision, const std::filesystem::path& ou
 }
 
 std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileName,
-                      const std::filesystem::path& imageDir) {
+                      const std::filesystem::path& imageDir, const std::string& signatureLine) {
   const std::size_t at = FindOneBlock(file, fileName);
   const uint8_t* block = file.data() + at;
   const ReadBack back = ReadBlock(block);
@@ -237,6 +237,7 @@ std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileN
   std::string out =
       "; package block of " + fileName + " at file offset " + std::to_string(at) + "\n";
   out += "; " + SealLine(file, at) + "\n";
+  if (!signatureLine.empty()) out += "; " + signatureLine + "\n";
   if (!FindBlocks(file, BlockKind::Template).empty()) {
     out += "; an unpacked template: its title and image area hold the placeholders\n";
   }

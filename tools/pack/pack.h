@@ -64,9 +64,11 @@ void WriteDemoImage(const std::string& revision, const std::filesystem::path& ou
 
 // The description of the one package block in `file`, with the state of its seal and each
 // bank's size and SHA-256 as comments. When imageDir is not empty, each bank's image is written
-// there as bankN.bin.
+// there as bankN.bin. signatureLine, when given, follows the seal's line (what the file's
+// signature says, from a reader the packer's library does not carry).
 std::string DumpBytes(const std::vector<uint8_t>& file, const std::string& fileName,
-                      const std::filesystem::path& imageDir = {});
+                      const std::filesystem::path& imageDir = {},
+                      const std::string& signatureLine = {});
 std::string DumpFile(const std::filesystem::path& flasherPath,
                      const std::filesystem::path& imageDir = {});
 
