@@ -22,6 +22,7 @@ cut -c21- "$log" | grep -v '^system: ' | sed -E 's/^drive [0-9]+-[0-9]+-[0-9]+-[
     cat <<LOG
 program quorel-flash 2.0.0
 command line: --yes --log $log --drive $node $E2E_WORK/pkg/reboot0.exe
+signature: unsigned
 package: "Flash Program for TARN-EX DVDRW QVX-270T", new revision KM0P, sealed, digest verified, part blocks placeholder, intact
 transport: SCSI pass-through
 drive ADDRESS (D:): "TARN-EX DVDRW QVX-270T" revision KM01: may be updated to KM0P

@@ -128,12 +128,12 @@ int Run(const Options& options, RunLog& log) {
   }
   // Before any drive is opened: a flasher changed after signing never goes further.
   const GateResult gate = CheckSignature(signature, options.requireSignature);
-  log.Line(gate.line);
+  log.Line("signature: " + gate.line);
   if (gate.refusal) {
     std::fprintf(stderr, "quorel-flash: %s\n", gate.line.c_str());
     return *gate.refusal;
   }
-  std::fprintf(options.json ? stderr : stdout, "%s\n", gate.line.c_str());
+  std::fprintf(options.json ? stderr : stdout, "Signature: %s\n", gate.line.c_str());
   FlasherFile flasher;
   try {
     flasher = ReadFlasher(file, options.flasher);

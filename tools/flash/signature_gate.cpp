@@ -13,7 +13,7 @@ GateResult CheckSignature(const signature::Signature& signature, bool requireSig
       return {flash_exit::kPackage, "the flasher was changed after it was signed by " +
                                         signature.subject + ": it is refused"};
     case State::Trusted:
-      return {std::nullopt, "Signature: " + signature::Describe(signature)};
+      return {std::nullopt, signature::Describe(signature)};
     case State::Unsigned:
     case State::Unreadable:
     case State::NotChecked:
@@ -24,7 +24,7 @@ GateResult CheckSignature(const signature::Signature& signature, bool requireSig
     return {flash_exit::kPackage,
             "--require-signature: " + signature::Describe(signature) + ": the flasher is refused"};
   }
-  return {std::nullopt, "Signature: " + signature::Describe(signature)};
+  return {std::nullopt, signature::Describe(signature)};
 }
 
 signature::TrustAnchors AnchorsOf(const Options& options) {

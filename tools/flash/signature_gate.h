@@ -14,7 +14,7 @@ struct Options;
 
 struct GateResult {
   std::optional<int> refusal;  // the exit code when the run must end here
-  std::string line;            // what to show and log
+  std::string line;            // what to show and log: the refusal, or the signature's line
 };
 
 // A flasher changed after it was signed is refused, always; an unsigned or untrusted one only

@@ -18,8 +18,10 @@ class TrustAnchors {
   // The certificates of each PEM file; std::runtime_error naming a file that cannot be read or
   // holds no certificate.
   static TrustAnchors FromFiles(const std::vector<std::filesystem::path>& files);
-  // The system's CA bundle: SSL_CERT_FILE when set, else the first bundle found at the usual
-  // paths of the common distributions; empty (nothing trusted) when none is found.
+  // The system's CAs: the bundle SSL_CERT_FILE names when set; else a directory of hashed
+  // links (SSL_CERT_DIR, or /etc/ssl/certs), read as a chain needs it; else the first bundle
+  // found at the usual paths of the common distributions; empty (nothing trusted) when none is
+  // found.
   static TrustAnchors System();
 
   TrustAnchors(TrustAnchors&&) noexcept;
