@@ -274,17 +274,17 @@ Signature Checker::Run() {
     return Ends(State::BadSignature);
   }
   if (!anchors) return Ends(State::NotChecked);
+
+  // The chain is checked when the signature was made if a verified time stamp says when.
+  X509_STORE* store = anchors->store_->store.get();
+  std::optional<std::time_t> signedAt = Rfc3161Time(store);
+  if (!signedAt) signedAt = CountersignatureTime(store);
   if (anchors->Empty()) {
     return Ends(State::Untrusted,
                 anchors->Source().empty()
                     ? "no trust anchors: no CA bundle found (name one with --trust)"
                     : "no trust anchors in " + anchors->Source());
   }
-
-  // The chain is checked when the signature was made if a verified time stamp says when.
-  X509_STORE* store = anchors->store_->store.get();
-  std::optional<std::time_t> signedAt = Rfc3161Time(store);
-  if (!signedAt) signedAt = CountersignatureTime(store);
   std::string anchorOrReason;
   if (!VerifyChain(store, certificate, p7->d.sign->cert, 0, signedAt ? &*signedAt : nullptr,
                    anchorOrReason)) {

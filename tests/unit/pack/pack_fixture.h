@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "flash/part_table.h"
+#include "minimal_pe.h"
 #include "package/layout.h"
 #include "package/package_view.h"
 #include "package/seal.h"
@@ -74,11 +75,6 @@ inline std::vector<uint8_t> PartBlockRecord(PartBlockKind kind) {
   return std::vector<uint8_t>(bytes, bytes + sizeof record);
 }
 
-// Offsets of the minimal PE header that TemplateFile writes: a PE32 optional header with its 16
-// data directories, then the one section header.
-constexpr std::size_t kPeHeader = 0x40, kOptionalHeader = 0x58, kSectionHeader = 0x138,
-                      kPeHeaderBytes = 0x200;
-
 // A file of `before` junk bytes, the template block, its seal record, 1,000 junk bytes and a
 // part-block record (the maker's file, unless `partBlocks` says otherwise). From 512 bytes
 // before the block on, the junk begins with a minimal i386 PE header whose one section,
@@ -94,27 +90,7 @@ inline std::vector<uint8_t> TemplateFile(
   file.insert(file.end(), record, record + seal::kRecordBytes);
   for (int i = 0; i < 1000; ++i) file.push_back(static_cast<uint8_t>(i * 13 + 5));
   file.insert(file.end(), partBlocks.begin(), partBlocks.end());
-  if (before >= kPeHeaderBytes) {
-    const auto put = [&](std::size_t at, uint32_t value, int bytes) {
-      for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    };
-    std::fill(file.begin(), file.begin() + kPeHeaderBytes, 0);
-    put(0, 'M' | 'Z' << 8, 2);
-    put(0x3C, kPeHeader, 4);
-    put(kPeHeader, 0x00004550, 4);  // "PE\0\0"
-    put(kPeHeader + 4, 0x014C, 2);  // i386
-    put(kPeHeader + 6, 1, 2);       // one section
-    put(kPeHeader + 20, kSectionHeader - kOptionalHeader, 2);
-    put(kOptionalHeader, 0x10B, 2);                // PE32
-    put(kOptionalHeader + 32, 0x1000, 4);          // section alignment
-    put(kOptionalHeader + 36, 0x200, 4);           // file alignment
-    put(kOptionalHeader + 60, kPeHeaderBytes, 4);  // size of the headers
-    put(kOptionalHeader + 68, 2, 2);               // the Windows GUI subsystem
-    put(kOptionalHeader + 92, 16, 4);              // data directories
-    put(kSectionHeader + 16, static_cast<uint32_t>(file.size() - kPeHeaderBytes), 4);
-    put(kSectionHeader + 20, kPeHeaderBytes, 4);
-    put(kSectionHeader + 36, 0xC0000040, 4);  // initialised data, read, write
-  }
+  if (before >= kPeHeaderBytes) WriteMinimalPe(file);
   return file;
 }
 
