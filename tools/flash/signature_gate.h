@@ -1,10 +1,8 @@
 // Who signed the flasher, checked before any drive is opened.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "authenticode.h"
 

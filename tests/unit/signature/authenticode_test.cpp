@@ -37,10 +37,6 @@ void FlipSignature(std::vector<uint8_t>& file, const pack::PeSigningLayout& pe) 
   at[value.size() - 1] ^= 1;
 }
 
-void SetLe32(std::vector<uint8_t>& file, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 class AuthenticodeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -98,13 +94,15 @@ TEST_F(AuthenticodeTest, ReadsAndChecksSignatures) {
        [](auto& file, const auto& pe) { file.resize(pe.tableOffset + pe.tableBytes / 2); },
        "ca.pem", State::Unreadable, "outside the file"},
       {"dwLength beyond the table", "signer", "",
-       [](auto& file, const auto& pe) { SetLe32(file, pe.tableOffset, pe.tableBytes + 8); },
+       [](auto& file, const auto& pe) {
+         test::PutLittleEndian(file, pe.tableOffset, pe.tableBytes + 8, 4);
+       },
        "ca.pem", State::Unreadable, "length wrong"},
       {"PKCS#7 cut short", "signer", "",
        [](auto& file, const auto& pe) {
          file.resize(pe.tableOffset + pe.tableBytes / 2);
-         SetLe32(file, pe.securityEntry + 4, pe.tableBytes / 2);
-         SetLe32(file, pe.tableOffset, pe.tableBytes / 2);
+         test::PutLittleEndian(file, pe.securityEntry + 4, pe.tableBytes / 2, 4);
+         test::PutLittleEndian(file, pe.tableOffset, pe.tableBytes / 2, 4);
        },
        "ca.pem", State::Unreadable, "PKCS#7 unreadable"},
       {"other CA", "other-signer", "", nullptr, "ca.pem", State::Untrusted,
