@@ -140,34 +140,23 @@ TEST_F(AuthenticodeTest, ReadsAndChecksSignatures) {
   }
 }
 
-// Packing a signed template leaves a file osslsigncode finds unsigned, with a right PE
-// checksum, and the same file signed after packing verifies.
+// Packing a signed template leaves a file osslsigncode finds unsigned, with a right PE checksum
+// (signing it afterwards is what case 30 does).
 TEST_F(AuthenticodeTest, PackingLeavesAFileToSignAfterwards) {
   std::vector<uint8_t> file = Signed("signer", "");
   ASSERT_TRUE(pack::MakeSignable(file, "signed.exe"));
   test::WriteBytes(*dir_ / "packed.exe", file);
-  const auto verify = [](const fs::path& path) {
-    const std::string command = "osslsigncode verify -CAfile '" + (*dir_ / "ca.pem").string() +
-                                "' -in '" + path.string() + "' 2>&1";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char line[512];
-      while (std::fgets(line, sizeof line, pipe)) out += line;
-      pclose(pipe);
-    }
-    return out;
-  };
-  const std::string unsigned_ = verify(*dir_ / "packed.exe");
+  std::string unsigned_;
+  if (FILE* pipe =
+          popen(("osslsigncode verify -in '" + (*dir_ / "packed.exe").string() + "' 2>&1").c_str(),
+                "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) unsigned_ += line;
+    pclose(pipe);
+  }
   EXPECT_NE(unsigned_.find("No signature found"), std::string::npos) << unsigned_;
   EXPECT_EQ(unsigned_.find("invalid PE checksum"), std::string::npos) << unsigned_;
   EXPECT_FALSE(pack::MakeSignable(file, "packed.exe"));  // nothing left to remove
-
-  ASSERT_EQ(Run("sign", dir_->path().string() + " signer '" + (*dir_ / "packed.exe").string() +
-                            "' '" + (*dir_ / "resigned.exe").string() + "'"),
-            0);
-  const std::string resigned = verify(*dir_ / "resigned.exe");
-  EXPECT_NE(resigned.find("Signature verification: ok"), std::string::npos) << resigned;
-  EXPECT_EQ(resigned.find("invalid PE checksum"), std::string::npos) << resigned;
 }
 
 TEST_F(AuthenticodeTest, AnchorsAreFilesOfCertificates) {
