@@ -38,102 +38,57 @@ TEST(ExitCodes, EveryOutcomeAndRestartStateOnBothFrontEnds) {
 
 // Each outcome the logic can reach, through RunOptions as the front ends pass them.
 TEST_F(AppTest, RunOptionsLeadToTheirOutcome) {
+  using enum Outcome;
+  using Revisions = std::vector<const char*>;  // one drive each, E: on
+  using Settings = std::vector<std::pair<layout::SettingId, int>>;
   constexpr auto kNotAsked = RestartState::NotAsked;
+  enum Twist {
+    kNone,
+    kAnswersNo,      // to every question; otherwise yes
+    kReadBackFails,  // on the first drive, every time
+    kLastUnread,     // the last drive answers no INQUIRY
+  };
   const struct {
     const char* name;
-    std::vector<const char*> revisions;  // one drive each, E: on
-    std::vector<std::pair<layout::SettingId, int>> settings;
+    Revisions revisions;
+    Settings settings;
     RunOptions options;
     bool click;  // press Update on the last line once start-up ended ready
     Outcome outcome;
-    RestartState restart = RestartState::NotAsked;
-    MessageResult answer = MessageResult::Yes;  // to every question
-    bool readBackFails = false;                 // on the first drive, every time
-    bool lastUnread = false;                    // the last drive answers no INQUIRY
+    RestartState restart = kNotAsked;
+    Twist twist = kNone;
   } rows[] = {
-      {"no firmware", {}, {{layout::kHOW_MANY_BIN, 0}}, {}, false, Outcome::PackageUnusable},
-      {"no drive", {}, {}, {}, false, Outcome::NoDrive},
-      {"notice declined",
-       {"KM01"},
-       {{layout::kWARNING, 1}},
-       {},
-       false,
-       Outcome::Declined,
-       kNotAsked,
-       MessageResult::No},
-      {"chosen drive not allowed", {"KM01", "KM1A"}, {}, {}, true, Outcome::DriveNotAllowed},
-      {"updated", {"KM01"}, {}, {}, true, Outcome::Updated},
-      {"read-back fails",
-       {"KM01"},
-       {},
-       {},
-       true,
-       Outcome::Failed,
-       kNotAsked,
-       MessageResult::Yes,
-       true},
-      {"unattended, up to date",
-       {"KM0P"},
-       {{layout::kN2OMESSAGE, 1}},
-       {.unattended = true},
-       false,
-       Outcome::NothingToDo},
-      {"unattended, up to date, forced",
-       {"KM0P"},
-       {{layout::kN2OMESSAGE, 1}},
-       {.unattended = true, .force = true},
-       false,
-       Outcome::Updated},
-      {"unattended, restart held",
-       {"KM01"},
-       {{layout::kREBOOT, 1}},
-       {.unattended = true},
-       false,
-       Outcome::Updated,
-       RestartState::NotDone},
-      {"unattended, restart passed on",
-       {"KM01"},
-       {{layout::kREBOOT, 1}},
-       {.unattended = true, .reboot = true},
-       false,
-       Outcome::Updated,
-       RestartState::Started},
+      {"no firmware", Revisions{}, Settings{{layout::kHOW_MANY_BIN, 0}}, RunOptions{}, false,
+       PackageUnusable},
+      {"no drive", Revisions{}, Settings{}, RunOptions{}, false, NoDrive},
+      {"notice declined", Revisions{"KM01"}, Settings{{layout::kWARNING, 1}}, RunOptions{}, false,
+       Declined, kNotAsked, kAnswersNo},
+      {"chosen drive not allowed", Revisions{"KM01", "KM1A"}, Settings{}, RunOptions{}, true,
+       DriveNotAllowed},
+      {"updated", Revisions{"KM01"}, Settings{}, RunOptions{}, true, Updated},
+      {"read-back fails", Revisions{"KM01"}, Settings{}, RunOptions{}, true, Failed, kNotAsked,
+       kReadBackFails},
+      {"unattended, up to date", Revisions{"KM0P"}, Settings{{layout::kN2OMESSAGE, 1}},
+       RunOptions{.unattended = true}, false, NothingToDo},
+      {"unattended, up to date, forced", Revisions{"KM0P"}, Settings{{layout::kN2OMESSAGE, 1}},
+       RunOptions{.unattended = true, .force = true}, false, Updated},
+      {"unattended, restart held", Revisions{"KM01"}, Settings{{layout::kREBOOT, 1}},
+       RunOptions{.unattended = true}, false, Updated, RestartState::NotDone},
+      {"unattended, restart passed on", Revisions{"KM01"}, Settings{{layout::kREBOOT, 1}},
+       RunOptions{.unattended = true, .reboot = true}, false, Updated, RestartState::Started},
       // The check: discovery and the rules only.
-      {"check, a drive to update", {"KM01"}, {}, {.check = true}, false, Outcome::UpdateApplies},
-      {"check, the new firmware already",
-       {"KM0P"},
-       {},
-       {.check = true},
-       false,
-       Outcome::NothingToDo},
-      {"check, forced",
-       {"KM0P"},
-       {},
-       {.force = true, .check = true},
-       false,
-       Outcome::UpdateApplies},
-      {"check, no drive for the package",
-       {"KM1A"},
-       {},
-       {.check = true},
-       false,
-       Outcome::NothingToDo},
-      {"check, a drive that does not answer",
-       {"KM01", "KM01"},
-       {},
-       {.check = true},
-       false,
-       Outcome::Failed,
-       kNotAsked,
-       MessageResult::Yes,
-       false,
-       true},
-      {"up to date, kept",
-       {"KM0P"},
-       {{layout::kN2OMESSAGE, 1}},
-       {.keepUpToDate = true},
-       true,
-       Outcome::NothingToDo},
+      {"check, a drive to update", Revisions{"KM01"}, Settings{}, RunOptions{.check = true}, false,
+       UpdateApplies},
+      {"check, the new firmware already", Revisions{"KM0P"}, Settings{}, RunOptions{.check = true},
+       false, NothingToDo},
+      {"check, forced", Revisions{"KM0P"}, Settings{}, RunOptions{.force = true, .check = true},
+       false, UpdateApplies},
+      {"check, no drive for the package", Revisions{"KM1A"}, Settings{}, RunOptions{.check = true},
+       false, NothingToDo},
+      {"check, a drive that does not answer", Revisions{"KM01", "KM01"}, Settings{},
+       RunOptions{.check = true}, false, Failed, kNotAsked, kLastUnread},
+      {"up to date, kept", Revisions{"KM0P"}, Settings{{layout::kN2OMESSAGE, 1}},
+       RunOptions{.keepUpToDate = true}, true, NothingToDo},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -145,10 +100,10 @@ TEST_F(AppTest, RunOptionsLeadToTheirOutcome) {
     for (const char* revision : row.revisions) {
       drives.push_back(AddDrive(char('E' + drives.size()), uint8_t(1 + drives.size()), revision));
     }
-    if (row.readBackFails) drives.front()->readBackFaults.push_back({0, 3, 0});
-    if (row.lastUnread) drives.back()->senseFaults.push_back({{0x12, 0, -1}, 2, 4, 0});
+    if (row.twist == kReadBackFails) drives.front()->readBackFaults.push_back({0, 3, 0});
+    if (row.twist == kLastUnread) drives.back()->senseFaults.push_back({{0x12, 0, -1}, 2, 4, 0});
     FakeView local;
-    local.answers.assign(4, row.answer);
+    local.answers.assign(4, row.twist == kAnswersNo ? MessageResult::No : MessageResult::Yes);
     TQuorelMain main(local, package.View(), row.options);
     if (row.click) {
       local.SelectDrive(static_cast<int>(local.drives.size()) - 1);

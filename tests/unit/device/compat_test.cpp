@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,13 +24,17 @@ class CompatTest : public ::testing::Test {
     std::memcpy(block.data() + kImageOffset, "QUOREL DEMO KM0P", 16);
   }
 
-  void SetEntry(int bank, int entry, const std::string& min, const std::string& max,
-                const std::string& vendor, const std::string& product) {
-    const std::string texts[] = {min, max, vendor, product};
+  // One entry of the package's rule table, its four fields cleared and then written.
+  struct Rule {
+    int bank, entry;
+    std::string fields[kEntryFieldCount];  // min, max, vendor, product
+  };
+
+  void SetEntry(const Rule& rule) {
     for (int f = 0; f < kEntryFieldCount; ++f) {
-      uint8_t* at = block.data() + EntryOffset(bank, entry) + kEntryFields[f].offset;
+      uint8_t* at = block.data() + EntryOffset(rule.bank, rule.entry) + kEntryFields[f].offset;
       std::fill_n(at, kEntryFields[f].width, 0);
-      std::copy(texts[f].begin(), texts[f].end(), at);
+      std::copy(rule.fields[f].begin(), rule.fields[f].end(), at);
     }
   }
 
@@ -100,13 +103,7 @@ TEST_F(CompatTest, ShippedTable) {
       {"older revision, N2OMESSAGE 1", "KM05", "TARN-EX ", "DVDRW QVX-270T  ", 1, 1, {1, 0, 0}},
       {"new revision, N2OMESSAGE 2", "KM0P", "TARN-EX ", "DVDRW QVX-270T  ", 2, 1, {1, 0, 0}},
       {"first bank decides", "KM05", "TARN-EX ", "DVDRW QVX-270T  ", 0, 2, {1, 0, 0}},
-      {"bank 2's placeholder admits the rest",
-       "0K04",
-       "TARN-EX ",
-       "DVDRW QVX-270T  ",
-       0,
-       2,
-       {1, 1, 0}},
+      {"bank 2's placeholder admits more", "0K04", "TARN-EX ", "DVDRW QVX-270T  ", 0, 2, {1, 1, 0}},
       {"... of any make", "A100", "OTHERCO ", "CD-ROM          ", 1, 2, {1, 1, 0}},
       {"no banks", "KM05", "TARN-EX ", "DVDRW QVX-270T  ", 0, 0, {0, -7, -7}},
   };
@@ -118,100 +115,54 @@ TEST_F(CompatTest, ShippedTable) {
 }
 
 TEST_F(CompatTest, TableVariants) {
+  using Rules = std::vector<Rule>;
   struct Case {
     const char* name;
-    std::function<void(CompatTest&)> table;
+    Rules rules;  // written into the shipped table
     std::string revision, vendor;
     int howManyBin;
     Expect expect;
-  } cases[] = {
-      {"placeholder first admits any drive",
-       [](CompatTest& t) { t.SetEntry(0, 0, "#FLSH11", "#", "#", "#"); },
-       "A100",
-       "OTHERCO ",
-       1,
-       {1, 0, 0}},
+  } const cases[] = {
+      {"placeholder first admits any drive", Rules{{0, 0, {"#FLSH11", "#", "#", "#"}}}, "A100",
+       "OTHERCO ", 1, Expect{1, 0, 0}},
       {"placeholder rule checks the vendor mark before the four stages",
-       [](CompatTest& t) { t.SetEntry(0, 0, "#FLSH11", "#", "TARN-EX ", "#"); },
-       "KM05",
-       "TARN-EX ",
-       1,
-       {0, -7, -7}},
-      {"placeholder rule needs all of #FLS",
-       [](CompatTest& t) { t.SetEntry(0, 0, "#FLX11", "#", "#", "#"); },
-       "A100",
-       "OTHERCO ",
-       1,
-       {0, -7, -7}},
+       Rules{{0, 0, {"#FLSH11", "#", "TARN-EX ", "#"}}}, "KM05", "TARN-EX ", 1, Expect{0, -7, -7}},
+      {"placeholder rule needs all of #FLS", Rules{{0, 0, {"#FLX11", "#", "#", "#"}}}, "A100",
+       "OTHERCO ", 1, Expect{0, -7, -7}},
       {"placeholder after the first entry is an ordinary entry",
-       [](CompatTest& t) {
-         t.SetEntry(0, 0, "KM01", "KM0P", "TARN-EX ", "DVDRW QVX-270T  ");
-         t.SetEntry(0, 1, "#FLSH12", "#", "#", "#");
-       },
-       "A100",
-       "OTHERCO ",
-       1,
-       {0, -7, -7}},
-      {"an empty entry admits any drive",
-       [](CompatTest& t) { t.SetEntry(0, 1, "", "", "", ""); },
-       "A100",
-       "OTHERCO ",
-       1,
-       {1, 0, 0}},
+       Rules{{0, 0, {"KM01", "KM0P", "TARN-EX ", "DVDRW QVX-270T  "}},
+             {0, 1, {"#FLSH12", "#", "#", "#"}}},
+       "A100", "OTHERCO ", 1, Expect{0, -7, -7}},
+      {"an empty entry admits any drive", Rules{{0, 1, {"", "", "", ""}}}, "A100", "OTHERCO ", 1,
+       Expect{1, 0, 0}},
       {"open upper bound admits later revisions",
-       [](CompatTest& t) { t.SetEntry(0, 0, "KM01", "", "TARN-EX ", "DVDRW QVX-270T  "); },
-       "KZZZ",
-       "TARN-EX ",
-       1,
-       {1, 0, 0}},
+       Rules{{0, 0, {"KM01", "", "TARN-EX ", "DVDRW QVX-270T  "}}}, "KZZZ", "TARN-EX ", 1,
+       Expect{1, 0, 0}},
       {"open upper bound still has its lower one",
-       [](CompatTest& t) { t.SetEntry(0, 0, "KM01", "", "TARN-EX ", "DVDRW QVX-270T  "); },
-       "KA01",
-       "TARN-EX ",
-       1,
-       {0, -7, -7}},
+       Rules{{0, 0, {"KM01", "", "TARN-EX ", "DVDRW QVX-270T  "}}}, "KA01", "TARN-EX ", 1,
+       Expect{0, -7, -7}},
       {"only the first four characters of a bound count",
-       [](CompatTest& t) { t.SetEntry(0, 0, "KM05XYZ", "KM05XYZ", "TARN-EX ", ""); },
-       "KM05",
-       "TARN-EX ",
-       1,
-       {1, 0, 0}},
+       Rules{{0, 0, {"KM05XYZ", "KM05XYZ", "TARN-EX ", ""}}}, "KM05", "TARN-EX ", 1,
+       Expect{1, 0, 0}},
       {"only the first eight characters of a vendor count",
-       [](CompatTest& t) { t.SetEntry(0, 0, "", "", "TARN-EX XYZ", ""); },
-       "KM05",
-       "TARN-EX ",
-       1,
-       {1, 0, 0}},
-      {"the first admitting bank is recorded, not a later one",
-       [](CompatTest& t) { t.SetEntry(1, 0, "", "", "", ""); },
-       "KM05",
-       "TARN-EX ",
-       2,
-       {1, 0, 0}},
+       Rules{{0, 0, {"", "", "TARN-EX XYZ", ""}}}, "KM05", "TARN-EX ", 1, Expect{1, 0, 0}},
+      {"the first admitting bank is recorded, not a later one", Rules{{1, 0, {"", "", "", ""}}},
+       "KM05", "TARN-EX ", 2, Expect{1, 0, 0}},
       {"a later bank admits what the earlier ones refuse",
-       [](CompatTest& t) {
-         t.SetEntry(1, 0, "", "", "NOBODY  ", "");
-         t.SetEntry(2, 0, "", "", "OTHERCO ", "");
-       },
-       "A100",
-       "OTHERCO ",
-       3,
-       {1, 2, 0}},
+       Rules{{1, 0, {"", "", "NOBODY  ", ""}}, {2, 0, {"", "", "OTHERCO ", ""}}}, "A100",
+       "OTHERCO ", 3, Expect{1, 2, 0}},
       {"HOW_MANY_BIN above 4 reads four banks only",
-       [](CompatTest& t) {
-         for (int bank = 1; bank < 4; ++bank) t.SetEntry(bank, 0, "", "", "NOBODY  ", "");
-       },
-       "A100",
-       "OTHERCO ",
-       9,
-       {0, -7, -7}},
+       Rules{{1, 0, {"", "", "NOBODY  ", ""}},
+             {2, 0, {"", "", "NOBODY  ", ""}},
+             {3, 0, {"", "", "NOBODY  ", ""}}},
+       "A100", "OTHERCO ", 9, Expect{0, -7, -7}},
   };
-  for (Case& c : cases) {
+  const std::vector<uint8_t> shipped = block;
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<uint8_t> shipped = block;
-    c.table(*this);
-    ExpectMarks(Apply(Drive(c.revision, c.vendor), 0, c.howManyBin), c.expect);
     block = shipped;
+    for (const Rule& rule : c.rules) SetEntry(rule);
+    ExpectMarks(Apply(Drive(c.revision, c.vendor), 0, c.howManyBin), c.expect);
   }
 }
 

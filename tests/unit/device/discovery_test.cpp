@@ -86,19 +86,27 @@ TEST_F(Discovery, OneDriveThroughAspi) {
   EXPECT_EQ(machine.CountCalls("CreateFileA"), 0);
 }
 
-TEST_F(Discovery, FallsBackToTheLettersWhenTheManagerMissesDrives) {
+// Asked for ASPI, the engine falls back to the letters when the manager misses drives, but not
+// on the 9x family nor without the process heap.
+TEST_F(Discovery, FallbackToTheLettersWhenTheManagerMissesDrives) {
   struct Case {
     const char* name;
-    bool haInquiryFails;
+    uint32_t platformId;
+    bool heap, haInquiryFails;
     int aspiDrives;
+    bool fallsBack;
   } const cases[] = {
-      {"manager sees no drive", false, 0},
-      {"adapter inquiry fails", true, 1},
-      {"manager sees fewer drives", false, 1},
+      {"manager sees no drive", 2, true, false, 0, true},
+      {"adapter inquiry fails", 2, true, true, 1, true},
+      {"manager sees fewer drives", 2, true, false, 1, true},
+      {"9x family", 1, true, false, 1, false},
+      {"no process heap", 2, false, false, 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim::SimMachine local;
+    local.platformId = c.platformId;
+    local.heapUnavailable = !c.heap;
     local.aspi.present = true;
     local.aspi.haInquiryFails = c.haInquiryFails;
     for (int i = 0; i < c.aspiDrives; ++i) local.AddAspiDrive(0, uint8_t(i));
@@ -106,76 +114,51 @@ TEST_F(Discovery, FallsBackToTheLettersWhenTheManagerMissesDrives) {
     local.AddLetterDrive('E', 2);
     g_transportRequest = kTransportRequestAspi;
     AtapiDevice engine;
-    EXPECT_FALSE(engine.UseAspi());
-    EXPECT_EQ(local.loadedModules(), 0);
-    ASSERT_EQ(engine.DeviceCount(), 2);
-    EXPECT_STREQ(engine.GetEntry(0)->rootPath, "D:\\");
-    EXPECT_EQ(engine.GetEntry(0)->viaAspi, 0);
-    EXPECT_EQ(engine.GetEntry(1)->viaAspi, 0);
-  }
-}
-
-TEST_F(Discovery, NoFallbackOnTheNineXFamilyOrWithoutTheHeap) {
-  struct Case {
-    const char* name;
-    uint32_t platformId;
-    bool heap;
-  } const cases[] = {{"9x family", 1, true}, {"no process heap", 2, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::SimMachine local;
-    local.platformId = c.platformId;
-    local.heapUnavailable = !c.heap;
-    local.AddAspiDrive(0, 0);
-    local.AddLetterDrive('D', 1);
-    local.AddLetterDrive('E', 2);
-    g_transportRequest = kTransportRequestAspi;
-    AtapiDevice engine;
-    EXPECT_TRUE(engine.UseAspi());
-    EXPECT_EQ(engine.DeviceCount(), 1);
-    EXPECT_EQ(engine.GetEntry(0)->viaAspi, 1);
+    EXPECT_EQ(engine.UseAspi(), !c.fallsBack);
+    ASSERT_EQ(engine.DeviceCount(), c.fallsBack ? 2 : 1);
+    for (unsigned i = 0; i < engine.DeviceCount(); ++i) {
+      EXPECT_EQ(engine.GetEntry(i)->viaAspi, c.fallsBack ? 0 : 1);
+    }
+    if (c.fallsBack) {
+      EXPECT_EQ(local.loadedModules(), 0);
+      EXPECT_STREQ(engine.GetEntry(0)->rootPath, "D:\\");
+    }
   }
 }
 
 TEST_F(Discovery, AddressOrder) {
+  using enum sim::AddressQuery;
   struct Drive {
     char letter;
     sim::AddressQuery query;
     uint8_t port, pathId, target, lun;
   };
+  using Drives = std::vector<Drive>;
+  using AdapterList = std::vector<int>;
   struct Case {
     const char* name;
-    std::vector<Drive> drives;
-    std::vector<std::string> order;  // root paths in list order
-    std::vector<int> adapters;
+    Drives drives;
+    std::string order;  // drive letters in list order
+    AdapterList adapters;
   } const cases[] = {
-      {"adapter outweighs target",
-       {{'D', sim::AddressQuery::Answer, 1, 0, 0, 0}, {'E', sim::AddressQuery::Answer, 0, 0, 1, 0}},
-       {"E:\\", "D:\\"},
-       {0, 1}},
+      {"adapter outweighs target", Drives{{'D', Answer, 1, 0, 0, 0}, {'E', Answer, 0, 0, 1, 0}},
+       "ED", AdapterList{0, 1}},
       {"path, target, lun",
-       {{'D', sim::AddressQuery::Answer, 0, 1, 0, 0},
-        {'E', sim::AddressQuery::Answer, 0, 0, 15, 0},
-        {'F', sim::AddressQuery::Answer, 0, 0, 1, 1},
-        {'G', sim::AddressQuery::Answer, 0, 0, 1, 0}},
-       {"G:\\", "F:\\", "E:\\", "D:\\"},
-       {0, 0, 0, 0}},
+       Drives{{'D', Answer, 0, 1, 0, 0},
+              {'E', Answer, 0, 0, 15, 0},
+              {'F', Answer, 0, 0, 1, 1},
+              {'G', Answer, 0, 0, 1, 0}},
+       "GFED", AdapterList{0, 0, 0, 0}},
       {"equal keys keep the system's order",
-       {{'E', sim::AddressQuery::Answer, 1, 0, 0, 0}, {'D', sim::AddressQuery::Answer, 1, 0, 0, 0}},
-       {"E:\\", "D:\\"},
-       {1, 1}},
+       Drives{{'E', Answer, 1, 0, 0, 0}, {'D', Answer, 1, 0, 0, 0}}, "ED", AdapterList{1, 1}},
       {"substitute adapters 2, 3",
-       {{'D', sim::AddressQuery::Fail, 9, 9, 9, 9},
-        {'E', sim::AddressQuery::Answer, 4, 0, 0, 0},
-        {'F', sim::AddressQuery::Fail, 9, 9, 9, 9},
-        {'G', sim::AddressQuery::Answer, 1, 0, 0, 0}},
-       {"G:\\", "D:\\", "F:\\", "E:\\"},
-       {1, 2, 3, 4}},
+       Drives{{'D', Fail, 9, 9, 9, 9},
+              {'E', Answer, 4, 0, 0, 0},
+              {'F', Fail, 9, 9, 9, 9},
+              {'G', Answer, 1, 0, 0, 0}},
+       "GDFE", AdapterList{1, 2, 3, 4}},
       {"zero-length address is not listed",
-       {{'D', sim::AddressQuery::ZeroLength, 0, 0, 0, 0},
-        {'E', sim::AddressQuery::Answer, 1, 0, 0, 0}},
-       {"E:\\"},
-       {1}},
+       Drives{{'D', ZeroLength, 0, 0, 0, 0}, {'E', Answer, 1, 0, 0, 0}}, "E", AdapterList{1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -185,10 +168,11 @@ TEST_F(Discovery, AddressOrder) {
       local.letters.back().addressQuery = d.query;
     }
     AtapiDevice engine;
-    std::vector<std::string> order;
+    std::vector<std::string> order, expected;
     for (unsigned i = 0; i < engine.DeviceCount(); ++i)
       order.push_back(engine.GetEntry(i)->rootPath);
-    EXPECT_EQ(order, c.order);
+    for (char letter : c.order) expected.push_back(std::string{letter, ':', '\\'});
+    EXPECT_EQ(order, expected);
     EXPECT_EQ(Adapters(engine), c.adapters);
     for (unsigned i = 0; i < engine.DeviceCount(); ++i) {
       if (engine.GetEntry(i)->adapter >= 2) {

@@ -18,33 +18,22 @@ namespace quorel::test {
 
 using Cdb = std::array<uint8_t, 12>;
 
+// The buffer commands: mode, buffer 1, a 24-bit offset and length, then the control byte.
+inline Cdb BufferCdb(uint8_t opcode, uint8_t mode, uint32_t offset, uint32_t length,
+                     uint8_t control) {
+  Cdb cdb{opcode, mode, 0x01};
+  for (int i = 0; i < 3; ++i) {
+    cdb[3 + i] = uint8_t(offset >> (16 - 8 * i));
+    cdb[6 + i] = uint8_t(length >> (16 - 8 * i));
+  }
+  cdb[9] = control;
+  return cdb;
+}
 inline Cdb WriteBufferCdb(uint32_t offset, uint32_t length, uint8_t control) {
-  return {0x3B,
-          0x05,
-          0x01,
-          uint8_t(offset >> 16),
-          uint8_t(offset >> 8),
-          uint8_t(offset),
-          uint8_t(length >> 16),
-          uint8_t(length >> 8),
-          uint8_t(length),
-          control,
-          0,
-          0};
+  return BufferCdb(0x3B, 0x05, offset, length, control);
 }
 inline Cdb ReadBufferCdb(uint32_t offset, uint32_t length) {
-  return {0x3C,
-          0x01,
-          0x01,
-          uint8_t(offset >> 16),
-          uint8_t(offset >> 8),
-          uint8_t(offset),
-          uint8_t(length >> 16),
-          uint8_t(length >> 8),
-          uint8_t(length),
-          0,
-          0,
-          0};
+  return BufferCdb(0x3C, 0x01, offset, length, 0);
 }
 inline Cdb ToCdb(const uint8_t* bytes) {
   Cdb cdb;
