@@ -1,19 +1,12 @@
 # A drive of another make only: the no-match message lists it, and nothing is written to it.
 case_on aspi wine flash
 use_package shipped
-sim_scenario <<'INI'
-[drive1]
-address = 0:1:0
-vendor = "ACMEDISK"
-product = "CD-RW 52X"
-revision = 1.00
-INI
+sim_drive 1 0:1:0 "${OTHER_MAKE[@]}"
 drives_ready || return 0
 case $FRONT in
   aspi)
     start_quorel
-    expect_dialog Error stop "$NO_MATCH$(drive_line 0 0 1 0 '' 'ACMEDISKCD-RW 52X       ' 1.00)\\n"
-    answer ok
+    expect_report Error stop "$NO_MATCH$(drive_line 0 0 1 0 '' 'ACMEDISKCD-RW 52X       ' 1.00)\\n"
     expect_exit 30
     ;;
   wine)

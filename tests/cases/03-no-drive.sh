@@ -6,8 +6,7 @@ sim_scenario <<'INI'
 adapters = 1
 INI
 start_quorel
-expect_dialog Error stop "$NO_MATCH"
-answer ok
+expect_report Error stop "$NO_MATCH"
 expect_exit 30
 [ "$(count_log '^SUPPORT ')" -ge 1 ] || fail "the ASPI manager was never asked"
 expect_eq "$(exec_lines | wc -l)" 0 "commands executed"

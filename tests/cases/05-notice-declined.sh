@@ -1,10 +1,7 @@
 # The notice answered No: the program ends and nothing is written.
 case_on aspi
 use_package shipped
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-INI
+sim_drive 1 1:0:0
 start_quorel
 expect_dialog Warning exclamation "$NOTICE"
 answer no

@@ -1,11 +1,7 @@
 # N2OMESSAGE 1, drive already at the new revision: the question; No ends the program.
 case_on aspi
 use_package n2o N2OMESSAGE=1
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM0P
-INI
+sim_drive 1 1:0:0 revision=KM0P
 start_quorel
 start_ready_window || return 0
 expect_text lblOldFW KM0P

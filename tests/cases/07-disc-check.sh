@@ -2,20 +2,14 @@
 # the tray goes in, the check passes and the update runs; CLOSEAP 1 then ends the program.
 case_on aspi
 use_package chkdisc CHKDISC=1 REBOOT=0 CLOSEAP=1
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-disc = 1
-remove_disc_on_eject = 1
-INI
+sim_drive 1 1:0:0 disc=1 remove_disc_on_eject=1
 start_quorel
 start_ready_window || return 0
 click Update
 expect_dialog Warning exclamation "Please remove the disc."
 expect_text lblMsg "Tray Out ..."
 answer ok
-expect_dialog Information information "$SUCCESS" 120
-answer ok
+expect_report Information information "$SUCCESS" 120
 expect_exit 30
 cdbs=$(exec_lines 1 | field cdb)
 eject=$(grep -n '^1B0000000200' <<<"$cdbs" | head -1 | cut -d: -f1)

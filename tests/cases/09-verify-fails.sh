@@ -2,18 +2,11 @@
 # failing drive never receives the final command.
 case_on aspi
 use_package auto2 AUTOMODE=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-[drive2]
-address = 0:1:0
-readback_fault = 5 3 100
-INI
+sim_drive 1 0:0:0
+sim_drive 2 0:1:0 'readback_fault=5 3 100'
 start_quorel
-expect_dialog Warning exclamation "$NOTICE"
-answer yes
-expect_dialog Error stop "$FAILURE" 120
-answer ok
+accept_notice
+expect_report Error stop "$FAILURE" 120
 expect_exit 30
 expect_eq "$(exec_lines 2 | field cdb | grep -c '^3B0501000000000000\(80\|A0\)')" 0 "final commands to the failing drive"
 expect_eq "$(exec_lines 2 | field cdb | grep -c '^3B0501000000004000')" 3 "attempts at block 0 of the failing drive"

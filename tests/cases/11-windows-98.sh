@@ -8,21 +8,15 @@ ln -sfn "$SCN_DIR/cd-e" "$WINEPREFIX/dosdevices/e:"
 wine_reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f
 wine_reg add 'HKLM\Software\Wine\Drives' /v e: /d cdrom /f
 set_windows_version win98
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM01
-INI
+sim_drive 1 1:0:0 revision=KM01
 start_quorel
 start_ready_window || return 0
 items=$(drv combo-items)
 expect_eq "$(sed -n 's/^ITEM //p' <<<"$items")" "0 $(drive_line 1 0 0 0 '' 'TARN-EX DVDRW QVX-270T  ' KM01)" "drive list"
 click Update
-expect_dialog Information information "$SUCCESS" 120
-answer ok
+expect_report Information information "$SUCCESS" 120
 expect_text lblOldFW KM0P
-click Close
-expect_exit 30
+close_window
 check_download 1 A0 1240
 
 # The same machine reported as the NT family: the letters win, the ASPI drive is not listed (the

@@ -24,17 +24,11 @@ expect_eq "$("$E2E_PACK" --dump "$E2E_WORK/pkg/standin.exe" | grep '^; part bloc
   "; part blocks: stand-in, not the drive maker's data (updates only the simulated test drive)" \
   "the dump's part blocks"
 
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM01
-vendor_specific = "QUOREL SIM DRIVE"
-INI
+sim_drive 1 1:0:0 revision=KM01 'vendor_specific="QUOREL SIM DRIVE"'
 start_quorel
 start_ready_window || return 0
 click Update
-expect_dialog Information information "$SUCCESS" 120
-answer ok
+expect_report Information information "$SUCCESS" 120
 check_download 1 A0 1240
 {
   printf '\xBF\xD8\x00\x05\x04\xD2'
@@ -42,5 +36,4 @@ check_download 1 A0 1240
 } >"$SCN_DIR/entry19.bin"
 expect_eq "$(exec_lines 1 | grep ' cdb=3B05010000000004D87F0000 ' | field hash | tr a-f A-F)" \
   "$(drv fnv1a "Z:$SCN_DIR/entry19.bin" | tr a-f A-F)" "the part block the drive received"
-click Close
-expect_exit 30
+close_window

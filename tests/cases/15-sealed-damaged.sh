@@ -9,17 +9,13 @@ flip_block_byte "$SCN_DIR/damaged.exe" $((2123 + 700000)) || {
   return 0
 }
 expect_eq "$(seal_line "$SCN_DIR/damaged.exe")" "sealed, DIGEST MISMATCH" "seal after the change"
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-INI
+sim_drive 1 1:0:0
 drives_ready || return 0
 case $FRONT in
   aspi)
     install_flasher "$SCN_DIR/damaged.exe"
     start_quorel
-    expect_dialog Error stop "$DAMAGED_PACKAGE"
-    answer ok
+    expect_report Error stop "$DAMAGED_PACKAGE"
     expect_exit 30
     expect_untouched
     ;;

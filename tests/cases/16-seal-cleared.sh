@@ -9,17 +9,11 @@ clear_seal "$SCN_DIR/cleared.exe" || {
 }
 expect_eq "$(seal_line "$SCN_DIR/cleared.exe")" unsealed "seal after clearing"
 install_flasher "$SCN_DIR/cleared.exe"
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM01
-INI
+sim_drive 1 1:0:0 revision=KM01
 start_quorel
 start_ready_window || return 0
 click Update
-expect_dialog Information information "$SUCCESS" 120
-answer ok
+expect_report Information information "$SUCCESS" 120
 check_download 1 A0 1240
 expect_eq "$(count_log '^PROGRAM drive=1 .* revision=KM0P')" 1 "one programming"
-click Close
-expect_exit 30
+close_window

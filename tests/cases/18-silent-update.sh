@@ -3,11 +3,7 @@
 # lines. The log is appended to: a second, failing run adds its own lines after the first's.
 case_on aspi
 use_package shipped
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM01
-INI
+sim_drive 1 1:0:0 revision=KM01
 start_quorel -all,+relay /S '/log=C:\quorel\run.log'
 expect_unseen 120
 expect_eq "$QUOREL_STATUS" $((3010 % 256)) "exit status (3010 modulo 256)"

@@ -16,11 +16,7 @@ silent_run() {
 logged() { [ -f "$LOG_FILE" ] && cut -c21- "$LOG_FILE" | tr -d '\r' | grep -cE "$1"; }
 
 use_package shipped
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-readback_fault = 5 3 100
-INI
+sim_drive 1 0:0:0 'readback_fault=5 3 100'
 silent_run 1603 /quiet
 expect_eq "$(exec_lines 1 | field cdb | grep -c '^3B0501000000000000')" 0 "program commands"
 expect_eq "$(logged '^drive 0-0-0-0: update FAILED$')" 1 "failure line"
@@ -28,13 +24,7 @@ expect_eq "$(logged '^drive 0-0-0-0: read-back differs: R = [0-9a-f]{2} , W = [0
   "difference line"
 expect_eq "$(logged '^exit code 1603$')" 1 "exit code line"
 
-sim_scenario <<'INI'
-[drive1]
-address = 0:1:0
-vendor = "ACMEDISK"
-product = "CD-RW 52X"
-revision = 1.00
-INI
+sim_drive 1 0:1:0 "${OTHER_MAKE[@]}"
 silent_run 1642 -s
 expect_eq "$(logged '^drive 0-0-1-0: "ACMEDISKCD-RW 52X" revision 1.00: not allowed by the package.s rules$')" 1 \
   "decision line"
@@ -42,11 +32,7 @@ expect_eq "$(logged '^no drive may be updated$')" 1 "no-drive line"
 expect_nothing_written
 
 use_package current N2OMESSAGE=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-revision = KM0P
-INI
+sim_drive 1 0:0:0 revision=KM0P
 silent_run 0 /S
 expect_nothing_written
 expect_eq "$(logged '^drive 0-0-0-0: up to date, left alone \(no force\)$')" 1 "left-alone line"
@@ -54,11 +40,7 @@ silent_run 0 /S /force
 expect_eq "$(count_log '^PROGRAM drive=1 ')" 1 "drive programmed with /force"
 
 use_package disc CHKDISC=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-disc = 1
-INI
+sim_drive 1 0:0:0 disc=1
 silent_run 1603 /S
 expect_nothing_written
 expect_eq "$(exec_lines 1 | field cdb | grep -c '^1B')" 0 "START STOP UNIT commands"

@@ -3,19 +3,11 @@
 # attempt ends at that read, and the second is the whole download, part block first.
 case_on aspi
 use_package busy-identity REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM01
-flash_id = BF D8 00 05
-busy_fault = DF 1 1
-INI
+sim_drive 1 1:0:0 revision=KM01 'flash_id=BF D8 00 05' 'busy_fault=DF 1 1'
 start_quorel
 start_ready_window || return 0
 click Update
-expect_dialog Information information "$SUCCESS" 120
-answer ok
+expect_report Information information "$SUCCESS" 120
 check_download 1 A0 1240 1
 expect_eq "$(count_log '^PROGRAM drive=1 ')" 1 "the drive programmed"
-click Close
-expect_exit 30
+close_window

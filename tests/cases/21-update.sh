@@ -5,12 +5,7 @@
 # command's latency plus the settle wait).
 case_on wine flash
 use_package reboot0 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-revision = KM01
-latency_ms = 10
-INI
+sim_drive 1 0:0:0 revision=KM01 latency_ms=10
 drives_ready || return 0
 case $FRONT in
   wine)
@@ -22,12 +17,10 @@ case $FRONT in
     expect_text lblOldFW KM01
     expect_text lblNewFW KM0P
     click Update
-    expect_dialog Information information "$SUCCESS" 240
-    answer ok
+    expect_report Information information "$SUCCESS" 240
     item=$(drv combo-items | sed -n 's/^ITEM //p')
     [[ $item == "0 "*"TARN-EX DVDRW QVX-270T   KM0P" ]] || fail "drive list after the update: got [$item]"
-    click Close
-    expect_exit 30
+    close_window
     ;;
   flash)
     run_flash --yes "$E2E_WORK/pkg/reboot0.exe"

@@ -2,19 +2,13 @@
 # quorel-flash), and the final command never reaches the drive.
 case_on wine flash
 use_package auto1 AUTOMODE=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-readback_fault = 5 3 100
-INI
+sim_drive 1 0:0:0 'readback_fault=5 3 100'
 drives_ready || return 0
 case $FRONT in
   wine)
     start_quorel
-    expect_dialog Warning exclamation "$NOTICE"
-    answer yes
-    expect_dialog Error stop "$FAILURE" 240
-    answer ok
+    accept_notice
+    expect_report Error stop "$FAILURE" 240
     expect_exit 30
     ;;
   flash)

@@ -3,18 +3,12 @@
 # with the line that the drive may have been updated all the same.
 case_on wine
 use_package auto1 AUTOMODE=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-; after the part block and the 64 image blocks
-sense_fault = 3B 65 1 4 44 00 descriptor
-INI
+# The final command, after the part block and the 64 image blocks, answers with the sense.
+sim_drive 1 0:0:0 'sense_fault=3B 65 1 4 44 00 descriptor'
 drives_ready || return 0
 start_quorel
-expect_dialog Warning exclamation "$NOTICE"
-answer yes
-expect_dialog Error stop "$FAILURE$UNCONFIRMED" 240
-answer ok
+accept_notice
+expect_report Error stop "$FAILURE$UNCONFIRMED" 240
 expect_exit 30
 diff <(download_stream 1) <(expected_download A0 1240) >"$SCN_DIR/stream1.diff" ||
   fail "the download before the final command differs (stream1.diff)"

@@ -2,26 +2,16 @@
 # a package in automatic mode: both updated side by side, one report.
 case_on wine flash
 use_package auto2 AUTOMODE=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-latency_ms = 5
-[drive2]
-address = 0:1:0
-revision = KM05
-latency_ms = 5
-INI
+sim_drive 1 0:0:0 latency_ms=5
+sim_drive 2 0:1:0 revision=KM05 latency_ms=5
 drives_ready || return 0
 case $FRONT in
   wine)
     start_quorel
-    expect_dialog Warning exclamation "$NOTICE"
-    answer yes
-    expect_dialog Information information "$SUCCESS" 300
-    answer ok
+    accept_notice
+    expect_report Information information "$SUCCESS" 300
     drv no-dialog 2 >/dev/null || fail "a second report"
-    click Close
-    expect_exit 30
+    close_window
     ;;
   flash)
     run_flash --yes --drive "$(kernel_node 0)" --drive "$(kernel_node 1)" "$E2E_WORK/pkg/auto2.exe"

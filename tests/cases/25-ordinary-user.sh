@@ -4,19 +4,14 @@
 # reported with the reason (quorel-flash: exit 4).
 case_on wine flash
 use_package auto1 AUTOMODE=1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-INI
+sim_drive 1 0:0:0
 kernel_as_user
 drives_ready || return 0
 case $FRONT in
   wine)
     start_quorel
-    expect_dialog Warning exclamation "$NOTICE"
-    answer yes
-    expect_dialog Error stop "$FAILURE$ACCESS_DENIED" 240
-    answer ok
+    accept_notice
+    expect_report Error stop "$FAILURE$ACCESS_DENIED" 240
     expect_exit 30
     ;;
   flash)

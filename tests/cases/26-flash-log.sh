@@ -4,11 +4,7 @@
 # is appended to the same log.
 case_on flash
 use_package reboot0 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-revision = KM01
-INI
+sim_drive 1 0:0:0 revision=KM01
 drives_ready || return 0
 node=$(kernel_node 0)
 log=$SCN_DIR/flash.log

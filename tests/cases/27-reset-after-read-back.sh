@@ -6,13 +6,7 @@
 # starts over from the part block, and the drive programs exactly the image with its part block.
 case_on wine flash
 use_package reboot0 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-revision = KM01
-reset_fault = 3C 63 1
-event_status_attention = 1
-INI
+sim_drive 1 0:0:0 revision=KM01 'reset_fault=3C 63 1' event_status_attention=1
 KERNEL_POLL_MS=100 drives_ready || return 0
 node=$(kernel_node 0)
 case $FRONT in
@@ -20,10 +14,8 @@ case $FRONT in
     start_quorel
     start_ready_window || return 0
     click Update
-    expect_dialog Information information "$SUCCESS" 240
-    answer ok
-    click Close
-    expect_exit 30
+    expect_report Information information "$SUCCESS" 240
+    close_window
     check_reset_recovered 1
     ;;
   flash)

@@ -4,11 +4,7 @@
 # written), as /S does.
 case_on aspi flash
 use_package check1 REBOOT=0 N2OMESSAGE=1
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-revision = KM01
-INI
+sim_drive 1 0:0:0 revision=KM01
 drives_ready || return 0
 log=$SCN_DIR/check.log
 [ "$FRONT" = aspi ] && log=$WINEPREFIX/drive_c/quorel/check.log

@@ -4,16 +4,8 @@
 # and the program; the terminal's lines on standard error; nothing that writes reaches a drive.
 case_on flash
 use_package list1 REBOOT=0
-sim_scenario <<'INI'
-[drive1]
-address = 0:0:0
-revision = KM01
-[drive2]
-address = 0:1:0
-vendor = "ACMEDISK"
-product = "CD-RW 52X"
-revision = 1.00
-INI
+sim_drive 1 0:0:0 revision=KM01
+sim_drive 2 0:1:0 "${OTHER_MAKE[@]}"
 drives_ready || return 0
 node1=$(kernel_node 0)
 node2=$(kernel_node 1)

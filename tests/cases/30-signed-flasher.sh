@@ -4,11 +4,7 @@
 # --require-signature, both before any drive is opened; the signed one it updates, naming the
 # signer and the anchor.
 case_on aspi flash
-sim_scenario <<'INI'
-[drive1]
-address = 1:0:0
-revision = KM01
-INI
+sim_drive 1 1:0:0 revision=KM01
 drives_ready || return 0
 signed=$E2E_WORK/pkg/signed.exe
 case $FRONT in
@@ -23,8 +19,7 @@ case $FRONT in
     before=$(exec_lines 1 | wc -l)
     cp "$signed" "$SCN_DIR/changed.exe"
     # A byte of the code section, which starts at 0x400 in the Windows build's layout.
-    perl -e 'open(my $f, "+<:raw", $ARGV[0]) or die; seek($f, 0x1000, 0); read($f, my $b, 1);
-      seek($f, 0x1000, 0); print $f chr(ord($b) ^ 0x80); close $f or die;' "$SCN_DIR/changed.exe"
+    flip_byte "$SCN_DIR/changed.exe" $((0x1000))
     expect_eq "$(seal_line "$SCN_DIR/changed.exe")" "sealed, digest verified" "seal of the changed copy"
     run_flash --yes --require-signature "${trust[@]}" "$SCN_DIR/changed.exe"
     expect_eq "$FLASH_STATUS" 2 "exit code for a flasher changed after signing"

@@ -192,17 +192,21 @@ seal_line() {
   "$E2E_PACK" --dump "$1" | sed -n -E 's/^; ((un)?sealed.*|seal record.*)$/\1/p'
 }
 
-# flip_block_byte FILE OFFSET: inverts the lowest bit of the byte at OFFSET of FILE's package
-# block, as a damaged copy would.
-flip_block_byte() {
-  local block
-  block=$("$E2E_PACK" --dump "$1" | sed -n 's/^; package block of .* at file offset \([0-9]*\)$/\1/p')
-  [ -n "$block" ] || return 1
+# flip_byte FILE OFFSET: inverts the lowest bit of the byte at OFFSET of FILE, as a damaged or
+# changed copy would have it.
+flip_byte() {
   perl -e '
     my ($file, $at) = @ARGV;
     open(my $f, "+<:raw", $file) or die "$file: $!\n";
     seek($f, $at, 0) or die; read($f, my $byte, 1) == 1 or die "$file: no byte at $at\n";
-    seek($f, $at, 0) or die; print $f chr(ord($byte) ^ 1); close $f or die;' "$1" $((block + $2))
+    seek($f, $at, 0) or die; print $f chr(ord($byte) ^ 1); close $f or die;' "$1" "$2"
+}
+
+# flip_block_byte FILE OFFSET: flip_byte at OFFSET of FILE's package block.
+flip_block_byte() {
+  local block
+  block=$("$E2E_PACK" --dump "$1" | sed -n 's/^; package block of .* at file offset \([0-9]*\)$/\1/p')
+  [ -n "$block" ] && flip_byte "$1" $((block + $2))
 }
 
 # clear_seal FILE: sets FILE's seal record to "unsealed" (format version and digest zero), as a
@@ -259,6 +263,19 @@ install_flasher() {
 sim_scenario() {
   cat >"$SCN_DIR/machine.ini"
 }
+
+# sim_drive N ADDRESS [KEY=VALUE ...]: drive N of the simulated machine, at ADDRESS
+# (adapter:target:lun), with the scenario format's settings; drive 1 starts the machine anew.
+sim_drive() {
+  local setting
+  [ "$1" != 1 ] || : >"$SCN_DIR/machine.ini"
+  {
+    printf '[drive%s]\naddress = %s\n' "$1" "$2"
+    for setting in "${@:3}"; do printf '%s = %s\n' "${setting%%=*}" "${setting#*=}"; done
+  } >>"$SCN_DIR/machine.ini"
+}
+# The settings of a drive of another make.
+OTHER_MAKE=('vendor="ACMEDISK"' 'product="CD-RW 52X"' revision=1.00)
 
 # expect_unseen SECONDS: the program started last shows no window and no dialog at any time
 # until it has ended (SECONDS at most); then as wait_quorel.
@@ -318,6 +335,22 @@ answer() {  # yes|no|ok
   drv answer "$1" >/dev/null || fail "could not answer $1"
 }
 
+# expect_report CAPTION ICON TEXT [SECONDS]: expect_dialog, answered OK.
+expect_report() {
+  expect_dialog "$@" && answer ok
+}
+
+# accept_notice: the start-up notice, answered Yes.
+accept_notice() {
+  expect_dialog Warning exclamation "$NOTICE" && answer yes
+}
+
+# close_window: the Close button, and the program ends.
+close_window() {
+  click Close
+  expect_exit 30
+}
+
 click() {  # BUTTON: Update or Close
   drv click "$1" >/dev/null || fail "cannot click $1"
 }
@@ -339,6 +372,17 @@ control_field() {
   else
     sed -n "s/^CONTROL name=$1 .* $2=\([^ ]*\).*/\1/p" <<<"$controls"
   fi
+}
+
+# expect_controls WHEN NAME:FIELD=VALUE ...: the window's controls, read once, have these fields
+# (as control_field gives them); WHEN names the moment in the failures.
+expect_controls() {
+  local controls want
+  controls=$(drv controls)
+  for want in "${@:2}"; do
+    local name=${want%%:*} rest=${want#*:}
+    expect_eq "$(control_field "$name" "${rest%%=*}" "$controls")" "${rest#*=}" "$1: $name ${rest%%=*}"
+  done
 }
 
 expect_exit() {  # SECONDS
@@ -456,6 +500,24 @@ check_download() {
     fail "drive $1: the programmed image is not the packaged image"
 }
 
+# check_overlap DRIVE DRIVE: each drive's first image block was written before the other's last,
+# so the two downloads ran side by side.
+check_overlap() {
+  local first1 last1 first2 last2
+  read -r first1 last1 <<<"$(image_writes "$1")"
+  read -r first2 last2 <<<"$(image_writes "$2")"
+  [ "${first1:-0}" -lt "${last2:-0}" ] && [ "${first2:-0}" -lt "${last1:-0}" ] ||
+    fail "the downloads to drives $1 and $2 did not overlap"
+}
+
+# image_writes DRIVE: the times of the first and the last image block written to the drive.
+image_writes() {
+  program_lines "$1" | awk '$2 ~ /^3B0501/ && substr($2, 13, 6) == "004000" {
+      if (first == "") first = $5
+      last = $5
+    } END { print first, last }'
+}
+
 # ---- Texts the scenarios expect, in the driver's escaped form ----
 
 NOTICE='This flash utility only supports TARN-EX DVDRW QVX-270T drive.\n\nNOTICE : \n\n1> Please REMOVE disc and close all applications before running this utility !\n2> Don'"'"'t turn off the system while flash is in progress. \n\nDo you wish to continue ?'
@@ -477,8 +539,7 @@ drive_line() {
 
 # start_ready_window: accepts the start-up notice and waits for the window.
 start_ready_window() {
-  expect_dialog Warning exclamation "$NOTICE" || return 1
-  answer yes
+  accept_notice || return 1
   drv wait-window 30 >/dev/null || {
     fail "the main window did not appear"
     return 1

@@ -288,30 +288,27 @@ start_quorel() {
 
 # ---- quorel-flash, natively ----
 
-# run_flash ARGS...: marks the handler's log, then runs quorel-flash ARGS with no input (as the
-# ordinary user after kernel_as_user); its output goes to flash.out, its exit code to
-# FLASH_STATUS, its wall time in milliseconds to FLASH_MS.
-#
 # expect_json FILE FILTER EXPECTED: checked on the host once the guest is done (the guest has no
 # JSON parser): jq -r FILTER of the case's FILE must print EXPECTED.
 expect_json() {
   printf '%s\t%s\t%s\n' "$1" "$2" "$3" >>"$SCN_DIR/json-expect"
 }
 
+# run_flash ARGS...: marks the handler's log, then runs quorel-flash ARGS with no input (as the
+# ordinary user after kernel_as_user); its output goes to flash.out (with FLASH_STDOUT set, its
+# standard output there instead), its exit code to FLASH_STATUS, its wall time in milliseconds
+# to FLASH_MS.
 run_flash() {
   FLASH_STATUS=none
   kernel_mark || return 1
   local started
   started=$(date +%s%N)
   FLASH_STATUS=0
-  # With FLASH_STDOUT set, standard output goes there and only errors to flash.out.
-  if [ -n "${FLASH_STDOUT:-}" ]; then
-    timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
-      >"$FLASH_STDOUT" 2>"$SCN_DIR/flash.out" || FLASH_STATUS=$?
-  else
-    timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
-      >"$SCN_DIR/flash.out" 2>&1 || FLASH_STATUS=$?
-  fi
+  # Both appended, so that the lines of the two streams keep their order in one file.
+  : >"$SCN_DIR/flash.out"
+  : >"${FLASH_STDOUT:-$SCN_DIR/flash.out}"
+  timeout -k 5 240 "${KERNEL_RUN_AS[@]}" "$KERNEL_BIN/quorel-flash" "$@" </dev/null \
+    >>"${FLASH_STDOUT:-$SCN_DIR/flash.out}" 2>>"$SCN_DIR/flash.out" || FLASH_STATUS=$?
   FLASH_MS=$((($(date +%s%N) - started) / 1000000))
   echo "quorel-flash $*: exit $FLASH_STATUS after $FLASH_MS ms"
 }
@@ -451,22 +448,4 @@ note_update_time() {
       printf "download alone: %d ms, drive %d ms (%d commands x %d ms + 1000 ms): ratio %.2f\n",
         dms, ddrive, d, lat, dms / ddrive
     }' >>"$SCN_DIR/note"
-}
-
-# check_overlap DRIVE DRIVE: each drive's first image block was written before the other's last,
-# so the two downloads ran side by side.
-check_overlap() {
-  local first1 last1 first2 last2
-  read -r first1 last1 <<<"$(image_writes "$1")"
-  read -r first2 last2 <<<"$(image_writes "$2")"
-  [ "${first1:-0}" -lt "${last2:-0}" ] && [ "${first2:-0}" -lt "${last1:-0}" ] ||
-    fail "the downloads to drives $1 and $2 did not overlap"
-}
-
-# image_writes DRIVE: the times of the first and the last image block written to the drive.
-image_writes() {
-  program_lines "$1" | awk '$2 ~ /^3B0501/ && substr($2, 13, 6) == "004000" {
-      if (first == "") first = $5
-      last = $5
-    } END { print first, last }'
 }
