@@ -99,6 +99,22 @@ diagnose() {
   tail_of "the case's output" 8 2>/dev/null <"$1/output"
 }
 
+# print_verdict NAME VERDICT WHEN DIR: a finished case's line, "VERDICT NAME (WHEN)", and under
+# it the case's notes, or its failures and the diagnosis; counts it in passed or failed, and a
+# failure sets keep_logs.
+print_verdict() {
+  echo "$2 $1 ($3)"
+  if [ "$2" = PASS ]; then
+    passed=$((passed + 1))
+    sed 's/^/    /' "$4/note" 2>/dev/null
+  else
+    failed=$((failed + 1))
+    keep_logs=1
+    cat "$4/failures" 2>/dev/null
+    diagnose "$4"
+  fi
+}
+
 # ---- Packages ----
 
 # make_package NAME [KEY=VALUE ...]: the shipped description with some settings changed, packed
