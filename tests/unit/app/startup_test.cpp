@@ -27,11 +27,11 @@ std::string NoMatch(const std::string& detected) {
 struct RefusalCase {
   const char* name;
   std::function<void(TestPackage&, FakeView&)> arrange;
-  std::vector<const char*> driveRevisions;  // pass-through drives at E:, F:, ...
-  std::string expectedText;                 // empty: checked by prefix below
+  std::string expectedText;  // empty: checked by prefix below
   std::string expectedPrefix;
-  MessageKind kind;
   bool drivesScanned;
+  MessageKind kind = MessageKind::Error;
+  std::vector<const char*> driveRevisions = {"KM01"};  // pass-through drives at E:, F:, ...
 };
 
 // Named in test output by the case name, not by a dump of its bytes.
@@ -72,101 +72,58 @@ TEST_P(Refusal, EndsStartupWithOneMessage) {
   }
 }
 
+using Revisions = std::vector<const char*>;
 INSTANTIATE_TEST_SUITE_P(
     Startup, Refusal,
     ::testing::Values(
-        RefusalCase{"NoFirmware",
-                    [](TestPackage& p, FakeView&) { p.Set(layout::kHOW_MANY_BIN, 0); },
-                    {"KM01"},
-                    text::kNoFirmware,
-                    "",
-                    MessageKind::Error,
-                    false},
+        RefusalCase{"NoFirmware", [](auto& p, auto&) { p.Set(layout::kHOW_MANY_BIN, 0); },
+                    text::kNoFirmware, "", false},
         // With no bank in use no slot is checked: an empty package keeps its own message.
         RefusalCase{"NoFirmwareBeatsBrokenSlots",
-                    [](TestPackage& p, FakeView&) {
+                    [](auto& p, auto&) {
                       p.Set(layout::kHOW_MANY_BIN, 0);
                       p.SetBank(0, 0, 2 * layout::kImageBytes);
                     },
-                    {"KM01"},
-                    text::kNoFirmware,
-                    "",
-                    MessageKind::Error,
-                    false},
-        RefusalCase{"TooManyBanks",
-                    [](TestPackage& p, FakeView&) { p.Set(layout::kHOW_MANY_BIN, 5); },
-                    {"KM01"},
-                    "",
-                    text::kInvalidPackage,
-                    MessageKind::Error,
-                    false},
-        RefusalCase{
-            "BankPastImageArea",
-            [](TestPackage& p, FakeView&) { p.SetBank(0, layout::kImageBytes - 16384, 32768); },
-            {"KM01"},
-            "",
-            text::kInvalidPackage,
-            MessageKind::Error,
-            false},
+                    text::kNoFirmware, "", false},
+        RefusalCase{"TooManyBanks", [](auto& p, auto&) { p.Set(layout::kHOW_MANY_BIN, 5); }, "",
+                    text::kInvalidPackage, false},
+        RefusalCase{"BankPastImageArea",
+                    [](auto& p, auto&) { p.SetBank(0, layout::kImageBytes - 16384, 32768); }, "",
+                    text::kInvalidPackage, false},
         // A title that runs on past its field.
         RefusalCase{"TitleWithoutEnd",
-                    [](TestPackage& p, FakeView&) {
+                    [](auto& p, auto&) {
                       const layout::Field& title = layout::kTexts[layout::kTitle];
                       std::fill_n(p.Bytes().begin() + title.offset, title.width, uint8_t{'A'});
                     },
-                    {"KM01"},
-                    "",
-                    text::kInvalidPackage,
-                    MessageKind::Error,
-                    false},
+                    "", text::kInvalidPackage, false},
         // Seal refusals come right after the package check, before any drive is touched.
         RefusalCase{"SealedPackageDamagedAfterwards",
-                    [](TestPackage& p, FakeView&) {
+                    [](auto& p, auto&) {
                       p.Seal();
                       p.Bytes()[layout::kImageOffset + 700'000] ^= 0x01;
                     },
-                    {"KM01"},
-                    text::kPackageDigestMismatch,
-                    "",
-                    MessageKind::Error,
-                    false},
+                    text::kPackageDigestMismatch, "", false},
         RefusalCase{"SealRecordDamaged",
-                    [](TestPackage& p, FakeView&) {
+                    [](auto& p, auto&) {
                       p.Seal();
                       p.SealRecord()[seal::kVersionOffset] = 0;  // a digest, but "unsealed"
                     },
-                    {"KM01"},
-                    text::kPackageSealUnreadable,
-                    "",
-                    MessageKind::Error,
-                    false},
-        RefusalCase{"NoDriveAtAll",
-                    [](TestPackage&, FakeView&) {},
-                    {},
-                    NoMatch(""),
-                    "",
-                    MessageKind::Error,
-                    true},
+                    text::kPackageSealUnreadable, "", false},
+        RefusalCase{"NoDriveAtAll", [](auto&, auto&) {}, NoMatch(""), "", true, MessageKind::Error,
+                    Revisions{}},
         // Listed but not admitted: 0K04 sorts between the two ranges. The notice (WARNING 1)
         // only follows a successful drive check.
         RefusalCase{
-            "OnlyUnsupportedDrives",
-            [](TestPackage& p, FakeView&) { p.Set(layout::kWARNING, 1); },
-            {"0K04", "KM0Q"},
+            "OnlyUnsupportedDrives", [](auto& p, auto&) { p.Set(layout::kWARNING, 1); },
             NoMatch(Line(" 1-0-0-0", "E:", "0K04") + "\n" + Line(" 2-0-0-0", "F:", "KM0Q") + "\n"),
-            "",
-            MessageKind::Error,
-            true},
+            "", true, MessageKind::Error, Revisions{"0K04", "KM0Q"}},
         RefusalCase{"NoticeDeclined",
-                    [](TestPackage& p, FakeView& v) {
+                    [](auto& p, auto& v) {
                       p.Set(layout::kWARNING, 1);
                       v.answers = {MessageResult::No};
                     },
-                    {"KM01"},
-                    "",
-                    text::kNoticeLead,
-                    MessageKind::Warning,
-                    true}),
+                    "", text::kNoticeLead, true, MessageKind::Warning}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- The seal ----

@@ -137,11 +137,7 @@ TEST(Download, TransferPhaseResendsTransportFailuresOnce) {
     if (row.kind == Transport) {
       rig.drive->transportFaults.push_back({row.opcode, row.skip, row.count});
     } else {
-      sim::SimDrive::SenseFault fault;
-      fault.opcode = row.opcode;
-      fault.skip = row.skip;
-      fault.count = row.count;
-      rig.drive->senseFaults.push_back(fault);
+      rig.drive->senseFaults.push_back({{row.opcode, row.skip, row.count}});
     }
     EXPECT_EQ(rig.engine->DownloadFirmware(image.data(), kBlocks * kBlock, 0), row.ok);
     EXPECT_EQ(rig.ImageWriteOffsets().size(), row.imageWrites);
@@ -161,86 +157,64 @@ TEST(Download, DriveThatLostItsBufferStartsOver) {
   constexpr uint32_t kBlocks = 4;
   constexpr int kFinal = 1 + int(kBlocks);  // WRITE BUFFERs before it: part block, image
   using Drive = sim::SimDrive;
+  using Faults = std::vector<std::function<void(Drive&)>>;
   auto reset = [](int opcode, int skip, int count, bool bySystem) {
     return [=](Drive& d) { d.resetFaults.push_back({{opcode, skip, count}, bySystem}); };
   };
+  auto transport = [](int opcode, int skip, int count) {
+    return [=](Drive& d) { d.transportFaults.push_back({opcode, skip, count}); };
+  };
+  auto busy = [](int opcode, int skip, int count) {
+    return [=](Drive& d) { d.busyFaults.push_back({opcode, skip, count}); };
+  };
+  auto sense = [](int opcode, int skip, int count, uint8_t key, uint8_t asc) {
+    return [=](Drive& d) { d.senseFaults.push_back({{opcode, skip, count}, key, asc}); };
+  };
+  // The final command programs the drive, but its answer is lost.
+  auto finalLost = [](Drive& d) {
+    d.onAnswer = [](const uint8_t* cdb, int, uint8_t*, uint32_t, sim::CommandResult& r) {
+      if (cdb[0] == 0x3B && cdb[9] == 0x80) r.status = sim::Status::TransportFailure;
+    };
+  };
+  // The second identity read names another part: BF D8 00 06, entry 23.
+  auto otherPart = [](Drive& d) {
+    d.onAnswer = [reads = 0](const uint8_t* cdb, int, uint8_t* data, uint32_t,
+                             sim::CommandResult&) mutable {
+      if (cdb[0] == 0xDF && ++reads == 2) data[3] = 0x06;
+    };
+  };
   const struct {
     const char* name;
-    std::function<void(Drive&)> fault;
+    Faults faults;
     bool ok;
     int partBlocks, finals;
-    bool unconfirmed;
-    bool padded = false;  // every block but the first zeros, as an emptied buffer reads
+    bool unconfirmed = false;  // programmed, but reported as unconfirmed
+    bool padded = false;       // every block but the first zeros, as an emptied buffer reads
+    int identities = 0;        // flash part identity reads, where the row counts them
   } rows[] = {
-      {"after the last read-back, taken by the system", reset(0x3C, kBlocks - 1, 1, true), true, 2,
-       1, false},
-      {"mid-image, seen by the program", reset(0x3B, 2, 1, false), true, 2, 1, false},
-      {"mid-image write, taken by the system", reset(0x3B, 2, 1, true), true, 2, 1, false},
-      {"during the whole read-back", reset(0x3C, kBlocks + 1, 1, true), true, 2, 1, false},
-      {"during the whole read-back, over padding", reset(0x3C, kBlocks, 1, true), true, 2, 1, false,
-       true},
+      {"after the last read-back, taken by the system", Faults{reset(0x3C, kBlocks - 1, 1, true)},
+       true, 2, 1},
+      {"mid-image, seen by the program", Faults{reset(0x3B, 2, 1, false)}, true, 2, 1},
+      {"mid-image write, taken by the system", Faults{reset(0x3B, 2, 1, true)}, true, 2, 1},
+      {"during the whole read-back", Faults{reset(0x3C, kBlocks + 1, 1, true)}, true, 2, 1},
+      {"during the whole read-back, over padding", Faults{reset(0x3C, kBlocks, 1, true)}, true, 2,
+       1, false, true},
       {"failing the first block's write, taken by the system",
-       [&](Drive& d) {
-         d.transportFaults.push_back({0x3B, 1, 1});
-         reset(0x3B, 1, 1, true)(d);
-       },
-       true, 2, 1, false},
-      {"on every attempt", reset(0x3C, kBlocks - 1, -1, true), false, 3, 0, false},
-      {"final without an answer, drive untouched",
-       [](Drive& d) {
-         d.transportFaults.push_back({0x3B, kFinal, 1});
-       },
-       true, 1, 2, false},
-      {"final acted on, then the drive reset",
-       [&](Drive& d) {
-         reset(0x3B, kFinal, 1, true)(d);
-         d.onAnswer = [](const uint8_t* cdb, int, uint8_t*, uint32_t, sim::CommandResult& r) {
-           if (cdb[0] == 0x3B && cdb[9] == 0x80) r.status = sim::Status::TransportFailure;
-         };
-       },
+       Faults{transport(0x3B, 1, 1), reset(0x3B, 1, 1, true)}, true, 2, 1},
+      {"on every attempt", Faults{reset(0x3C, kBlocks - 1, -1, true)}, false, 3, 0},
+      {"final without an answer, drive untouched", Faults{transport(0x3B, kFinal, 1)}, true, 1, 2},
+      {"final acted on, then the drive reset", Faults{reset(0x3B, kFinal, 1, true), finalLost},
        false, 1, 1, true},
-      {"final answered with a unit attention",
-       [](Drive& d) {
-         Drive::SenseFault ua;
-         ua.opcode = 0x3B;
-         ua.skip = kFinal;
-         ua.key = 6;
-         ua.asc = 0x29;
-         d.senseFaults.push_back(ua);
-       },
-       true, 2, 2, false},
+      {"final answered with a unit attention", Faults{sense(0x3B, kFinal, 1, 6, 0x29)}, true, 2, 2},
       // The flash part identity and the part block: only an attempt that sent the block the
       // drive's part needs may end in the final command.
       {"identity busy in attempt 2 after a reset",
-       [&](Drive& d) {
-         reset(0x3C, kBlocks - 1, 1, true)(d);
-         d.busyFaults.push_back({0xDF, 1, 1});
-       },
-       true, 2, 1, false},
-      {"part-block write failing in attempt 1",
-       [](Drive& d) {
-         d.transportFaults.push_back({0x3B, 0, 1});
-       },
-       true, 2, 1, false},
-      {"identity failing in every attempt",
-       [](Drive& d) {
-         d.busyFaults.push_back({0xDF, 0, -1});
-       },
-       false, 0, 0, false},
-      {"identity refused as not supported",
-       [](Drive& d) {
-         d.senseFaults.push_back({{0xDF, 0, -1}, 5, 0x20, 0});
-       },
-       true, 0, 1, false},
-      {"another identity in attempt 2",
-       [&](Drive& d) {
-         reset(0x3C, kBlocks - 1, 1, true)(d);
-         d.onAnswer = [reads = 0](const uint8_t* cdb, int, uint8_t* data, uint32_t,
-                                  sim::CommandResult&) mutable {
-           if (cdb[0] == 0xDF && ++reads == 2) data[3] = 0x06;  // BF D8 00 06: entry 23
-         };
-       },
-       false, 1, 0, false},
+       Faults{reset(0x3C, kBlocks - 1, 1, true), busy(0xDF, 1, 1)}, true, 2, 1, false, false, 3},
+      {"part-block write failing in attempt 1", Faults{transport(0x3B, 0, 1)}, true, 2, 1},
+      {"identity failing in every attempt", Faults{busy(0xDF, 0, -1)}, false, 0, 0},
+      {"identity refused as not supported", Faults{sense(0xDF, 0, -1, 5, 0x20)}, true, 0, 1},
+      {"another identity in attempt 2", Faults{reset(0x3C, kBlocks - 1, 1, true), otherPart}, false,
+       1, 0},
   };
   const auto pattern = PatternImage(kBlocks * kBlock, 13);
   auto padded = pattern;
@@ -256,13 +230,17 @@ TEST(Download, DriveThatLostItsBufferStartsOver) {
       AtapiDevice engine;
       ASSERT_TRUE(engine.SelectDevice(0));
       drive->ResetRecord();
-      row.fault(*drive);
+      for (const auto& fault : row.faults) fault(*drive);
 
       EXPECT_EQ(engine.DownloadFirmware(image.data(), kBlocks * kBlock, 0), row.ok);
-      int partBlocks = 0, finals = 0;
+      int partBlocks = 0, finals = 0, identities = 0;
       for (const sim::RecordedCommand& c : drive->log) {
         partBlocks += c.cdb[0] == 0x3B && c.cdb[9] == 0x7F;
         finals += c.cdb[0] == 0x3B && c.cdb[9] == 0x80;
+        identities += c.cdb[0] == 0xDF;
+      }
+      if (row.identities != 0) {
+        EXPECT_EQ(identities, row.identities);
       }
       EXPECT_EQ(partBlocks, row.partBlocks);
       EXPECT_EQ(finals, row.finals);

@@ -37,6 +37,20 @@ std::string Refusal(const std::function<void()>& work) {
   return "(accepted)";
 }
 
+// Files PatchTemplate refuses, each with its whole message.
+struct PatchCase {
+  const char* name;
+  std::vector<uint8_t> file;
+  std::string message;
+};
+
+void ExpectPatchRefusals(const std::vector<PatchCase>& cases) {
+  const std::vector<uint8_t> block(layout::kBlockBytes, 0);
+  for (const PatchCase& c : cases) {
+    EXPECT_EQ(Refusal([&] { PatchTemplate(c.file, "t.exe", block); }), c.message) << c.name;
+  }
+}
+
 PackageDescription Shipped() {
   return ParseDescription(test::ShippedDescription(), "qvx270t.ini");
 }
@@ -104,35 +118,29 @@ TEST(Pack, RefusesImagesThatDoNotFit) {
     std::size_t bytes;
     std::optional<uint32_t> start;
   };
+  using Banks = std::vector<Bank>;
   struct Case {
     const char* name;
-    std::vector<Bank> banks;
+    Banks banks;
     std::string message;  // empty: accepted
   } cases[] = {
-      {"whole area", {{kMiB, {}}}, ""},
-      {"two halves", {{kMiB / 2, {}}, {kMiB / 2, {}}}, ""},
-      {"last unit", {{kUnit, kMiB - kUnit}}, ""},
-      {"empty image",
-       {{0, {}}},
+      {"whole area", Banks{{kMiB, {}}}, ""},
+      {"two halves", Banks{{kMiB / 2, {}}, {kMiB / 2, {}}}, ""},
+      {"last unit", Banks{{kUnit, kMiB - kUnit}}, ""},
+      {"empty image", Banks{{0, {}}},
        "x.ini:21: image 'demo-fw.bin' is 0 bytes; it must be a positive multiple of 16384"},
-      {"odd size",
-       {{kUnit + 1000, {}}},
+      {"odd size", Banks{{kUnit + 1000, {}}},
        "x.ini:21: image 'demo-fw.bin' is 17384 bytes; it must be a positive multiple of 16384"},
-      {"too large",
-       {{kMiB + kUnit, {}}},
+      {"too large", Banks{{kMiB + kUnit, {}}},
        "x.ini:21: [bank1] image ends at byte 1064960, past the image area of 1048576 bytes"},
-      {"second does not fit",
-       {{kMiB, {}}, {kUnit, {}}},
+      {"second does not fit", Banks{{kMiB, {}}, {kUnit, {}}},
        "x.ini:21: [bank2] image ends at byte 1064960, past the image area of 1048576 bytes"},
-      {"start too late",
-       {{2 * kUnit, kMiB - kUnit}},
+      {"start too late", Banks{{2 * kUnit, kMiB - kUnit}},
        "x.ini:30: [bank1] image ends at byte 1064960, past the image area of 1048576 bytes"},
-      {"overlap",
-       {{2 * kUnit, {}}, {kUnit, kUnit}},
+      {"overlap", Banks{{2 * kUnit, {}}, {kUnit, kUnit}},
        "x.ini:30: [bank2] image overlaps the image of [bank1]"},
-      {"overlap from behind", {{kUnit, 2 * kUnit}, {2 * kUnit, {}}}, ""},
-      {"overlap with a later start",
-       {{kUnit, 2 * kUnit}, {4 * kUnit, 0}},
+      {"overlap from behind", Banks{{kUnit, 2 * kUnit}, {2 * kUnit, {}}}, ""},
+      {"overlap with a later start", Banks{{kUnit, 2 * kUnit}, {4 * kUnit, 0}},
        "x.ini:30: [bank2] image overlaps the image of [bank1]"},
   };
   for (const Case& c : cases) {
@@ -184,12 +192,7 @@ TEST(Pack, FindsTheTemplateExactlyOnce) {
   twoSeals.insert(twoSeals.end(), one.begin() + layout::kBlockBytes,
                   one.begin() + layout::kBlockBytes + seal::kRecordBytes);
 
-  const std::vector<uint8_t> block(layout::kBlockBytes, 0);
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> file;
-    std::string message;
-  } cases[] = {
+  ExpectPatchRefusals({
       {"no block", std::vector<uint8_t>(5000, 'x'), "t.exe: no template package block found"},
       {"cut short", cut, "t.exe: no template package block found"},
       {"twice", two,
@@ -204,10 +207,7 @@ TEST(Pack, FindsTheTemplateExactlyOnce) {
            BuildBlock(Shipped(), PlaceImages(Shipped(), {MakeDemoImage("KM0P", kMiB)}, "x")),
            /*requireWindowsExe=*/false),
        "t.exe: its package block is already packed; pack the template quorel.exe instead"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Refusal([&] { PatchTemplate(c.file, "t.exe", block); }), c.message) << c.name;
-  }
+  });
 }
 
 TEST(Pack, RefusesWhatIsNoWindowsExecutable) {
@@ -221,14 +221,9 @@ TEST(Pack, RefusesWhatIsNoWindowsExecutable) {
   };
   std::vector<uint8_t> truncated = good;
   truncated.resize(good.size() - 1000);  // the section still claims the junk after the block
-  std::vector<uint8_t> bare = test::TemplateFile(0);
   const std::string no = "t.exe: not a template quorel.exe: ";
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> file;
-    std::string message;
-  } cases[] = {
-      {"bare block", bare, no + "no MZ header"},
+  ExpectPatchRefusals({
+      {"bare block", test::TemplateFile(0), no + "no MZ header"},
       {"text and block", test::TemplateFile(100), no + "no MZ header"},
       {"no PE signature", with(test::kPeHeader + 1, 'X'), no + "no PE header"},
       {"PE header past the end", with(0x3F, 0x7F), no + "no PE header"},
@@ -237,10 +232,7 @@ TEST(Pack, RefusesWhatIsNoWindowsExecutable) {
       {"truncated after the block", truncated, no + "a section reaches past the end of the file"},
       {"block in code", with(test::kSectionHeader + 36, 0x20),
        no + "the package block lies outside its initialised data"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Refusal([&] { PatchTemplate(c.file, "t.exe", block); }), c.message) << c.name;
-  }
+  });
 }
 
 // Files: pack, dump, pack the dump again.
