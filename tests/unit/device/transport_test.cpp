@@ -117,25 +117,10 @@ TEST_P(Transport, OutcomesAndTheOneResend) {
     drive->transportFaults.clear();
     drive->senseFaults.clear();
     drive->slowFaults.clear();
-    switch (c.fault) {
-      case Case::kTransportOnce:
-        drive->transportFaults.push_back({0x00, 0, 1});
-        break;
-      case Case::kTransportAlways:
-        drive->transportFaults.push_back({0x00, 0, -1});
-        break;
-      case Case::kSense:
-        drive->senseFaults.push_back({{0x00, 0, -1}, 6, 0x29, 0x00});
-        break;
-      case Case::kSlow: {
-        sim::SimDrive::SlowFault slow;
-        slow.opcode = 0x00;
-        slow.count = -1;
-        slow.seconds = 20.0;
-        drive->slowFaults.push_back(slow);
-        break;
-      }
-    }
+    if (c.fault == Case::kTransportOnce) drive->transportFaults.push_back({0x00, 0, 1});
+    if (c.fault == Case::kTransportAlways) drive->transportFaults.push_back({0x00, 0, -1});
+    if (c.fault == Case::kSense) drive->senseFaults.push_back({{0x00, 0, -1}, 6, 0x29, 0x00});
+    if (c.fault == Case::kSlow) drive->slowFaults.push_back({{0x00, 0, -1}, 20.0});
     engine->SetRetry(c.retry);
     drive->ResetRecord();
     EXPECT_EQ(engine->TestUnitReady(), c.result);
@@ -177,6 +162,7 @@ TEST_P(Transport, JudgedByStatusSenseFormatAndLength) {
       {"short write", kWrite16k, DataDirection::Out, 16384, Case::kShort, kOutcomeFailed, 0, 0, 0,
        2},
   };
+  using Format = sim::SenseFormat;
   auto engine = EngineOn(GetParam());
   engine->SetRetry(true);
   for (const Case& c : cases) {
@@ -184,27 +170,12 @@ TEST_P(Transport, JudgedByStatusSenseFormatAndLength) {
     drive->busyFaults.clear();
     drive->senseFaults.clear();
     drive->shortFaults.clear();
-    const int opcode = c.cdb[0];
-    switch (c.fault) {
-      case Case::kBusy:
-        drive->busyFaults.push_back({opcode, 0, -1});
-        break;
-      case Case::kNoSense:
-        drive->senseFaults.push_back({{opcode, 0, -1}, 4, 0x44, 0, sim::SenseFormat::None});
-        break;
-      case Case::kDescriptor:
-        drive->senseFaults.push_back(
-            {{opcode, 0, -1}, 5, 0x20, 0x01, sim::SenseFormat::Descriptor});
-        break;
-      case Case::kShort: {
-        sim::SimDrive::ShortFault cut;
-        cut.opcode = opcode;
-        cut.count = -1;
-        cut.bytes = 8192;
-        drive->shortFaults.push_back(cut);
-        break;
-      }
-    }
+    const sim::Fault every{c.cdb[0], 0, -1};
+    if (c.fault == Case::kBusy) drive->busyFaults.push_back(every);
+    if (c.fault == Case::kNoSense) drive->senseFaults.push_back({every, 4, 0x44, 0, Format::None});
+    if (c.fault == Case::kDescriptor)
+      drive->senseFaults.push_back({every, 5, 0x20, 1, Format::Descriptor});
+    if (c.fault == Case::kShort) drive->shortFaults.push_back({every, 8192});
     drive->ResetRecord();
     EXPECT_FALSE(engine->SendCommand(c.cdb, c.direction, c.length));
     const LastCommandRecord& last = engine->Last();
@@ -352,10 +323,7 @@ TEST_F(DeviceTest, AspiWithoutEventRecordsACompletedButSlowCommandAsTimedOut) {
   auto engine = AspiEngine();
   engine->SetTimeout(10);
   engine->SetRetry(true);
-  sim::SimDrive::SlowFault slow;
-  slow.opcode = 0x00;
-  slow.seconds = 10.5;
-  drive->slowFaults.push_back(slow);
+  drive->slowFaults.push_back({{0x00}, 10.5});
   EXPECT_FALSE(engine->TestUnitReady());
   EXPECT_TRUE(engine->Last().lastTimedOut);
   EXPECT_EQ(engine->Last().lastOutcome, kOutcomeFailed);

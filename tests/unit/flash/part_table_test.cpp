@@ -110,11 +110,7 @@ TEST(PartTable, UnknownOrUnreadablePartSendsNoBlock) {
     SCOPED_TRACE(row.name);
     FlashRig rig;
     std::memcpy(rig.drive->flashId, row.identity, 4);
-    if (row.flashIdFails) {
-      sim::SimDrive::SenseFault fault;
-      fault.opcode = 0xDF;
-      rig.drive->senseFaults.push_back(fault);
-    }
+    if (row.flashIdFails) rig.drive->senseFaults.push_back({{0xDF}});
     EXPECT_FALSE(rig.engine->SendPartBlock());
     ASSERT_EQ(rig.sent.size(), 1u);
     EXPECT_EQ(rig.sent[0].cdb[0], 0xDF);

@@ -65,39 +65,29 @@ Schedule RandomSchedule(std::mt19937& rng, sim::SimDrive& drive) {
 
   static const int kOpcodes[] = {0x100, 0x00, 0x1B, 0xDF, 0x3B, 0x3B, 0x3C, 0x3C};
   static const int kCounts[] = {1, 1, 2, 3, -1};
+  static const uint8_t kKeys[] = {2, 3, 4, 5, 6};
+  // Braced initialisers draw from rng left to right, so each schedule follows from its seed.
   if (rng() % 4 == 0) {
-    sim::SimDrive::ResetFault reset;
-    reset.opcode = kOpcodes[rng() % 8];
-    reset.skip = int(rng() % (12 * s.blocks + 8));
-    reset.count = rng() % 8 == 0 ? -1 : 1;
-    reset.takenBySystem = rng() % 2 == 0;
+    const sim::SimDrive::ResetFault reset{
+        {kOpcodes[rng() % 8], int(rng() % (12 * s.blocks + 8)), rng() % 8 == 0 ? -1 : 1},
+        rng() % 2 == 0};
     drive.resetFaults.push_back(reset);
     s.text += "; reset op " + std::to_string(reset.opcode) + " skip " + std::to_string(reset.skip) +
               (reset.takenBySystem ? " system" : "");
   }
   const int faults = int(rng() % 5);
   for (int f = 0; f < faults; ++f) {
-    sim::Fault base;
-    base.opcode = kOpcodes[rng() % 8];
-    base.skip = int(rng() % (8 * s.blocks + 8));
-    base.count = kCounts[rng() % 5];
+    const sim::Fault base{kOpcodes[rng() % 8], int(rng() % (8 * s.blocks + 8)), kCounts[rng() % 5]};
     const uint32_t kind = rng() % 4;
     s.text += "; kind " + std::to_string(kind) + " op " + std::to_string(base.opcode) + " skip " +
               std::to_string(base.skip) + " count " + std::to_string(base.count);
     if (kind == 0) {
       drive.transportFaults.push_back(base);
     } else if (kind == 1) {
-      sim::SimDrive::SenseFault fault;
-      static_cast<sim::Fault&>(fault) = base;
-      static const uint8_t kKeys[] = {2, 3, 4, 5, 6};
-      fault.key = kKeys[rng() % 5];
-      fault.asc = uint8_t(rng());
-      drive.senseFaults.push_back(fault);
+      drive.senseFaults.push_back({base, kKeys[rng() % 5], uint8_t(rng())});
     } else if (kind == 2) {
-      sim::SimDrive::SlowFault fault;
-      static_cast<sim::Fault&>(fault) = base;
-      fault.seconds = rng() % 2 != 0 ? 30.0 : 200000.0;  // within or beyond the time-out
-      drive.slowFaults.push_back(fault);
+      // Within or beyond the time-out.
+      drive.slowFaults.push_back({base, rng() % 2 != 0 ? 30.0 : 200000.0});
     } else {
       drive.readBackFaults.push_back(
           {int(rng() % s.blocks), int(1 + rng() % 4), int(rng() % kBlock)});

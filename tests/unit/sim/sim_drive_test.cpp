@@ -141,21 +141,17 @@ TEST(SimDriveReadBack, WrongByteForTheFirstAttemptsOnly) {
 
 TEST(SimDriveFaults, SkipAndCountSelectTheAffectedCommands) {
   struct Case {
-    int opcode, skip, count;
+    Fault fault;           // opcode, skip, count
     std::string expected;  // per command sent (TUR, INQUIRY alternating): G good, T failed
   };
   const Case cases[] = {
-      {0x100, 0, 1, "TGGGGG"}, {0x100, 2, 2, "GGTTGG"}, {0x12, 1, 1, "GGGTGG"},
-      {0x12, 0, -1, "GTGTGT"}, {0x100, 0, 0, "GGGGGG"},
+      {{0x100, 0, 1}, "TGGGGG"}, {{0x100, 2, 2}, "GGTTGG"}, {{0x12, 1, 1}, "GGGTGG"},
+      {{0x12, 0, -1}, "GTGTGT"}, {{0x100, 0, 0}, "GGGGGG"},
   };
   for (const Case& tc : cases) {
     SimDrive drive;
     drive.discPresent = true;
-    Fault fault;
-    fault.opcode = tc.opcode;
-    fault.skip = tc.skip;
-    fault.count = tc.count;
-    drive.transportFaults.push_back(fault);
+    drive.transportFaults.push_back(tc.fault);
     std::string got;
     for (int i = 0; i < 6; ++i) {
       uint8_t cdb[12] = {uint8_t(i % 2 ? 0x12 : 0x00), 0, 0, 0, uint8_t(i % 2 ? 0x60 : 0)};
@@ -163,7 +159,8 @@ TEST(SimDriveFaults, SkipAndCountSelectTheAffectedCommands) {
       const CommandResult r = drive.Execute(cdb, i % 2 ? 1 : 2, data, i % 2 ? 96 : 0);
       got += r.status == Status::Good ? 'G' : 'T';
     }
-    EXPECT_EQ(got, tc.expected) << "opcode " << tc.opcode << " skip " << tc.skip;
+    EXPECT_EQ(got, tc.expected) << "opcode " << tc.fault.opcode << " skip " << tc.fault.skip
+                                << " count " << tc.fault.count;
     EXPECT_EQ(drive.log.size(), 6u);  // failed commands are recorded too
   }
 }
